@@ -1,0 +1,21 @@
+# Results are fixed to the last bit in single precision, so the compiler must
+# neither fuse a multiply with an add nor relax IEEE semantics anywhere.
+if(CMAKE_CXX_COMPILER_ID MATCHES "GNU|Clang")
+  add_compile_options(-Wall -Wextra -Wpedantic -ffp-contract=off -fno-fast-math)
+elseif(MSVC)
+  add_compile_options(/W4 /fp:precise)
+endif()
+
+# Warnings on, plus the flags that keep the library's surface to the twelve
+# exported functions and keep C++ exceptions from existing at all inside it.
+function(imgfilter_library_flags target)
+  set_target_properties(${target} PROPERTIES
+    C_VISIBILITY_PRESET hidden
+    CXX_VISIBILITY_PRESET hidden
+    VISIBILITY_INLINES_HIDDEN ON
+    POSITION_INDEPENDENT_CODE ON)
+  target_compile_definitions(${target} PRIVATE IMGFILTER_BUILDING)
+  if(CMAKE_CXX_COMPILER_ID MATCHES "GNU|Clang")
+    target_compile_options(${target} PRIVATE $<$<COMPILE_LANGUAGE:CXX>:-fno-exceptions -fno-rtti>)
+  endif()
+endfunction()

@@ -1,0 +1,12 @@
+#ifndef IMGFILTER_PIPELINE_H
+#define IMGFILTER_PIPELINE_H
+
+#include "filters/filter.h"
+
+// Runs one filter call: read, recognise, decode, filter, choose the output
+// format, encode, write. Both paths must be non-NULL. 1 after a successful
+// write with the message emptied, 0 with the message set.
+int process_image(const char* input_path, const char* output_path, const char* filter_name, filter_fn worker,
+                  const void* params);
+
+#endif

@@ -1,0 +1,139 @@
+#include "test_support.h"
+
+#include <dirent.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <ostream>
+#include <stdexcept>
+
+#include "stb_image.h"
+#include "stb_image_write.h"
+
+std::ostream& operator<<(std::ostream& out, const rgba& p) {
+    return out << "(" << int(p.r) << ", " << int(p.g) << ", " << int(p.b) << ", " << int(p.a) << ")";
+}
+
+test_image::test_image(int w, int h, rgba fill) : width(w), height(h), bytes(size_t(w) * h * 4) {
+    for (size_t i = 0; i < bytes.size(); i += 4) {
+        bytes[i] = fill.r;
+        bytes[i + 1] = fill.g;
+        bytes[i + 2] = fill.b;
+        bytes[i + 3] = fill.a;
+    }
+}
+
+rgba test_image::at(int x, int y) const {
+    const uint8_t* p = &bytes[(size_t(y) * width + x) * 4];
+    return {p[0], p[1], p[2], p[3]};
+}
+
+void test_image::set(int x, int y, rgba p) {
+    uint8_t* q = &bytes[(size_t(y) * width + x) * 4];
+    q[0] = p.r;
+    q[1] = p.g;
+    q[2] = p.b;
+    q[3] = p.a;
+}
+
+int run_worker(filter_fn worker, const test_image& in, const void* params, test_image* out) {
+    filter_image image{in.width, in.height, static_cast<unsigned char*>(std::malloc(in.bytes.size() + 1))};
+    if (!in.bytes.empty()) std::memcpy(image.pixels, in.bytes.data(), in.bytes.size());
+    const int result = worker(&image, params);
+    out->width = image.width;
+    out->height = image.height;
+    out->bytes.assign(image.pixels, image.pixels + in.bytes.size());
+    std::free(image.pixels);
+    return result;
+}
+
+scratch_dir::scratch_dir() {
+    const char* base = std::getenv("TMPDIR");
+    std::string pattern = std::string(base && *base ? base : "/tmp") + "/imgfilter-test-XXXXXX";
+    std::vector<char> buffer(pattern.begin(), pattern.end());
+    buffer.push_back('\0');
+    if (!mkdtemp(buffer.data())) throw std::runtime_error("mkdtemp failed");
+    root_ = buffer.data();
+}
+
+static void remove_tree(const std::string& path) {
+    struct stat info;
+    if (lstat(path.c_str(), &info) != 0) return;
+    if (S_ISDIR(info.st_mode)) {
+        chmod(path.c_str(), 0700);
+        for (const std::string& name : list_dir(path)) remove_tree(path + "/" + name);
+        rmdir(path.c_str());
+    } else {
+        unlink(path.c_str());
+    }
+}
+
+scratch_dir::~scratch_dir() { remove_tree(root_); }
+
+bool write_png(const std::string& path, const test_image& image) {
+    return stbi_write_png(path.c_str(), image.width, image.height, 4, image.bytes.data(), image.width * 4) != 0;
+}
+
+bool write_bmp(const std::string& path, const test_image& image) {
+    return stbi_write_bmp(path.c_str(), image.width, image.height, 4, image.bytes.data()) != 0;
+}
+
+bool write_jpg(const std::string& path, const test_image& image) {
+    return stbi_write_jpg(path.c_str(), image.width, image.height, 4, image.bytes.data(), 95) != 0;
+}
+
+bool write_bytes(const std::string& path, const std::vector<uint8_t>& bytes) {
+    std::FILE* file = std::fopen(path.c_str(), "wb");
+    if (!file) return false;
+    const bool ok = std::fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size();
+    return std::fclose(file) == 0 && ok;
+}
+
+std::vector<uint8_t> read_bytes(const std::string& path) {
+    std::vector<uint8_t> bytes;
+    std::FILE* file = std::fopen(path.c_str(), "rb");
+    if (!file) return bytes;
+    uint8_t chunk[65536];
+    size_t got;
+    while ((got = std::fread(chunk, 1, sizeof chunk, file)) > 0) bytes.insert(bytes.end(), chunk, chunk + got);
+    std::fclose(file);
+    return bytes;
+}
+
+bool file_exists(const std::string& path) {
+    struct stat info;
+    return stat(path.c_str(), &info) == 0;
+}
+
+std::vector<std::string> list_dir(const std::string& path) {
+    std::vector<std::string> names;
+    if (DIR* dir = opendir(path.c_str())) {
+        while (dirent* entry = readdir(dir)) {
+            if (std::strcmp(entry->d_name, ".") != 0 && std::strcmp(entry->d_name, "..") != 0)
+                names.push_back(entry->d_name);
+        }
+        closedir(dir);
+    }
+    return names;
+}
+
+test_image load_image(const std::string& path) {
+    test_image image;
+    int channels = 0;
+    unsigned char* data = stbi_load(path.c_str(), &image.width, &image.height, &channels, 4);
+    if (!data) return test_image();
+    image.bytes.assign(data, data + size_t(image.width) * image.height * 4);
+    stbi_image_free(data);
+    return image;
+}
+
+std::string file_kind(const std::string& path) {
+    const std::vector<uint8_t> bytes = read_bytes(path);
+    if (bytes.size() >= 8 && bytes[0] == 0x89 && bytes[1] == 'P' && bytes[2] == 'N' && bytes[3] == 'G') return "png";
+    if (bytes.size() >= 2 && bytes[0] == 0xFF && bytes[1] == 0xD8) return "jpeg";
+    if (bytes.size() >= 2 && bytes[0] == 'B' && bytes[1] == 'M') return "bmp";
+    return "";
+}

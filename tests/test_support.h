@@ -1,0 +1,65 @@
+// Helpers shared by the tests: scratch directories, tiny images written with
+// stb_image_write so expected pixels are exact, and decoding of outputs.
+#ifndef IMGFILTER_TEST_SUPPORT_H
+#define IMGFILTER_TEST_SUPPORT_H
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "filters/filter.h"
+
+struct rgba {
+    uint8_t r, g, b, a;
+    bool operator==(const rgba& o) const { return r == o.r && g == o.g && b == o.b && a == o.a; }
+};
+std::ostream& operator<<(std::ostream& out, const rgba& p);
+
+// An image in test-owned memory.
+struct test_image {
+    int width = 0;
+    int height = 0;
+    std::vector<uint8_t> bytes;  // RGBA
+
+    test_image() = default;
+    test_image(int w, int h, rgba fill = {0, 0, 0, 255});
+    rgba at(int x, int y) const;
+    void set(int x, int y, rgba p);
+    bool operator==(const test_image& o) const {
+        return width == o.width && height == o.height && bytes == o.bytes;
+    }
+};
+
+// Runs a worker on a copy of the image in C-heap memory, as the pipeline would,
+// and returns the worker's result; *out receives the pixels afterwards.
+int run_worker(filter_fn worker, const test_image& in, const void* params, test_image* out);
+
+// A fresh directory under the system's temporary directory, removed afterwards.
+class scratch_dir {
+public:
+    scratch_dir();
+    ~scratch_dir();
+    std::string path(const std::string& name) const { return root_ + "/" + name; }
+    const std::string& root() const { return root_; }
+
+private:
+    std::string root_;
+};
+
+bool write_png(const std::string& path, const test_image& image);
+bool write_bmp(const std::string& path, const test_image& image);
+bool write_jpg(const std::string& path, const test_image& image);
+bool write_bytes(const std::string& path, const std::vector<uint8_t>& bytes);
+std::vector<uint8_t> read_bytes(const std::string& path);
+bool file_exists(const std::string& path);
+std::vector<std::string> list_dir(const std::string& path);
+
+// Decodes a file to RGBA; an empty image (width 0) when it cannot.
+test_image load_image(const std::string& path);
+
+// What the decoder made of the file's first bytes: "png", "jpeg", "bmp" or "".
+std::string file_kind(const std::string& path);
+
+#endif
