@@ -17,7 +17,8 @@ int half_width(float twice_radius) {
 
 }  // namespace
 
-int thunk_blur(filter_image* image, const void* params) {
+int thunk_blur_with(filter_image* image, const void* params, code_path path) {
+    (void)path;
     const float radius = *static_cast<const float*>(params);
     // Written so that NaN fails too: NaN weights would blacken the picture.
     if (!(radius > 0.0f)) {
@@ -106,4 +107,8 @@ int thunk_blur(filter_image* image, const void* params) {
     replace_pixels(image, std::move(result));
     clear_err();
     return 1;
+}
+
+int thunk_blur(filter_image* image, const void* params) {
+    return thunk_blur_with(image, params, fastest_code_path());
 }

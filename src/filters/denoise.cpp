@@ -8,7 +8,14 @@ int thunk_denoise(filter_image* image, const void* params) {
     return apply_denoise(image, *static_cast<const int*>(params));
 }
 
-int apply_denoise(filter_image* image, int strength) {
+int thunk_denoise_with(filter_image* image, const void* params, code_path path) {
+    return apply_denoise_with(image, *static_cast<const int*>(params), path);
+}
+
+int apply_denoise(filter_image* image, int strength) { return apply_denoise_with(image, strength, fastest_code_path()); }
+
+int apply_denoise_with(filter_image* image, int strength, code_path path) {
+    (void)path;
     // Unsigned so that the most negative int fails as well, without overflow.
     if (static_cast<unsigned>(strength) - 1u > 9u) {
         set_err("denoise: strength %d out of range 1..10", strength);

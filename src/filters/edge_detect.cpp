@@ -10,7 +10,8 @@ constexpr int gy_k[3][3] = {{-1, -2, -1}, {0, 0, 0}, {1, 2, 1}};
 
 }  // namespace
 
-int thunk_edge_detect(filter_image* image, const void*) {
+int thunk_edge_detect_with(filter_image* image, const void*, code_path path) {
+    (void)path;
     heap_ptr<unsigned char> result = alloc_pixels(*image);
     if (!result) {
         set_err("edge_detect: memory allocation failed");
@@ -46,4 +47,8 @@ int thunk_edge_detect(filter_image* image, const void*) {
     replace_pixels(image, std::move(result));
     clear_err();
     return 1;
+}
+
+int thunk_edge_detect(filter_image* image, const void* params) {
+    return thunk_edge_detect_with(image, params, fastest_code_path());
 }

@@ -9,7 +9,8 @@ constexpr int k[3][3] = {{-2, -1, 0}, {-1, 0, 1}, {0, 1, 2}};
 
 }  // namespace
 
-int thunk_emboss(filter_image* image, const void*) {
+int thunk_emboss_with(filter_image* image, const void*, code_path path) {
+    (void)path;
     heap_ptr<unsigned char> result = alloc_pixels(*image);
     if (!result) {
         set_err("emboss: memory allocation failed");
@@ -50,4 +51,8 @@ int thunk_emboss(filter_image* image, const void*) {
     replace_pixels(image, std::move(result));
     clear_err();
     return 1;
+}
+
+int thunk_emboss(filter_image* image, const void* params) {
+    return thunk_emboss_with(image, params, fastest_code_path());
 }

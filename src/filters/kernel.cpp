@@ -3,7 +3,8 @@
 
 #include "filter.h"
 
-int thunk_kernel(filter_image* image, const void* params) {
+int thunk_kernel_with(filter_image* image, const void* params, code_path path) {
+    (void)path;
     const kernel_params* kernel = static_cast<const kernel_params*>(params);
     if (!kernel->weights) {
         set_err("kernel: weights pointer is NULL");
@@ -56,4 +57,8 @@ int thunk_kernel(filter_image* image, const void* params) {
     replace_pixels(image, std::move(result));
     clear_err();
     return 1;
+}
+
+int thunk_kernel(filter_image* image, const void* params) {
+    return thunk_kernel_with(image, params, fastest_code_path());
 }

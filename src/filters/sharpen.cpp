@@ -1,7 +1,8 @@
 // Sharpen: (1 + a) times the pixel minus a/4 times its four direct neighbours.
 #include "filter.h"
 
-int thunk_sharpen(filter_image* image, const void* params) {
+int thunk_sharpen_with(filter_image* image, const void* params, code_path path) {
+    (void)path;
     const float amount = *static_cast<const float*>(params);
     // Written so that NaN fails too: a NaN amount would blacken the picture.
     if (!(amount >= 0.0f && amount <= 5.0f)) {
@@ -43,4 +44,8 @@ int thunk_sharpen(filter_image* image, const void* params) {
     replace_pixels(image, std::move(result));
     clear_err();
     return 1;
+}
+
+int thunk_sharpen(filter_image* image, const void* params) {
+    return thunk_sharpen_with(image, params, fastest_code_path());
 }

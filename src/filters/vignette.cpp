@@ -4,7 +4,8 @@
 
 #include "filter.h"
 
-int thunk_vignette(filter_image* image, const void* params) {
+int thunk_vignette_with(filter_image* image, const void* params, code_path path) {
+    (void)path;
     const float strength = *static_cast<const float*>(params);
     // Written so that NaN fails too: a NaN factor would blacken the picture.
     if (!(strength >= 0.0f)) {
@@ -47,4 +48,8 @@ int thunk_vignette(filter_image* image, const void* params) {
     }
     clear_err();
     return 1;
+}
+
+int thunk_vignette(filter_image* image, const void* params) {
+    return thunk_vignette_with(image, params, fastest_code_path());
 }
