@@ -26,7 +26,51 @@ code_path fastest_code_path();
 #  define IMGFILTER_ALWAYS_INLINE inline
 #endif
 
+// Vectors of lanes pixels' values (GCC and Clang vector extensions): the
+// compiler maps them onto whatever registers the variant is compiled for.
+template <typename T, int lanes>
+struct vector_of {
+    typedef T type __attribute__((vector_size(lanes * sizeof(T))));
+};
+template <int lanes>
+using floats = typename vector_of<float, lanes>::type;
+template <int lanes>
+using ints = typename vector_of<int, lanes>::type;
+
+#if defined(__GNUC__) && !defined(__clang__)
+// Vectors wider than the baseline registers are only ever passed between
+// always-inline functions, so the ABI note about passing them does not apply.
+#  pragma GCC diagnostic ignored "-Wpsabi"
+#endif
+
+// Unaligned loads of lanes consecutive values.
+template <int lanes>
+IMGFILTER_ALWAYS_INLINE floats<lanes> load_floats(const float* p) {
+    floats<lanes> v;
+    __builtin_memcpy(&v, p, sizeof v);
+    return v;
+}
+template <int lanes>
+IMGFILTER_ALWAYS_INLINE ints<lanes> load_ints(const int* p) {
+    ints<lanes> v;
+    __builtin_memcpy(&v, p, sizeof v);
+    return v;
+}
+
+// clamp_byte for each lane: + 0.5f, then truncation and clamping to 0..255
+// (NaN gives 0), as an int per lane.
+template <int lanes>
+IMGFILTER_ALWAYS_INLINE ints<lanes> clamp_bytes(floats<lanes> value) {
+    const floats<lanes> v = value + 0.5f;
+    const floats<lanes> zero = {};
+    const floats<lanes> top = zero + 255.0f;
+    floats<lanes> c = v >= 255.0f ? top : v;
+    c = v >= 1.0f ? c : zero;
+    return __builtin_convertvector(c, ints<lanes>);
+}
+
 #if defined(__GNUC__) && (defined(__x86_64__) || defined(__i386__))
+#  include <immintrin.h>
 #  define IMGFILTER_X86_VARIANTS 1
 // AVX-512 with byte/word and vector-length extensions, as on every processor
 // that has AVX-512 at all apart from the first Xeon Phi.
@@ -45,6 +89,30 @@ code_path fastest_code_path();
 #  define IMGFILTER_X86_VARIANT_DEFS(name, params, args, lanes_avx2, lanes_avx512)
 #  define IMGFILTER_X86_VARIANT_CASES(name)
 #endif
+
+#if IMGFILTER_X86_VARIANTS
+// Table look-ups with the processor's gather instruction, for the variants
+// whose lane count matches; they are inlined into those variants only.
+IMGFILTER_TARGET_AVX2 inline floats<8> gather_floats8(const float* table, ints<8> index) {
+    return reinterpret_cast<floats<8>>(_mm256_i32gather_ps(table, reinterpret_cast<__m256i>(index), 4));
+}
+IMGFILTER_TARGET_AVX512 inline floats<16> gather_floats16(const float* table, ints<16> index) {
+    return reinterpret_cast<floats<16>>(
+        _mm512_mask_i32gather_ps(_mm512_setzero_ps(), 0xFFFF, reinterpret_cast<__m512i>(index), table, 4));
+}
+#endif
+
+// table[index] for each lane.
+template <int lanes>
+IMGFILTER_ALWAYS_INLINE floats<lanes> look_up(const float* table, ints<lanes> index) {
+#if IMGFILTER_X86_VARIANTS
+    if constexpr (lanes == 8) return gather_floats8(table, index);
+    if constexpr (lanes == 16) return gather_floats16(table, index);
+#endif
+    floats<lanes> value;
+    for (int lane = 0; lane < lanes; ++lane) value[lane] = table[index[lane]];
+    return value;
+}
 
 // Defines name_portable (and on x86 name_avx2, name_avx512) from the template
 // `template <int lanes> IMGFILTER_ALWAYS_INLINE void name_body params`, where
