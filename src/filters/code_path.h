@@ -69,6 +69,19 @@ IMGFILTER_ALWAYS_INLINE ints<lanes> clamp_bytes(floats<lanes> value) {
     return __builtin_convertvector(c, ints<lanes>);
 }
 
+// Writes the R, G and B bytes of the first count (at most lanes) pixels from
+// the start of out, leaving their alpha bytes alone.
+template <int lanes>
+IMGFILTER_ALWAYS_INLINE void store_colours(unsigned char* out, int count, ints<lanes> r, ints<lanes> g,
+                                           ints<lanes> b) {
+    const int n = count < lanes ? count : lanes;
+    for (int lane = 0; lane < n; ++lane) {
+        out[lane * 4 + 0] = static_cast<unsigned char>(r[lane]);
+        out[lane * 4 + 1] = static_cast<unsigned char>(g[lane]);
+        out[lane * 4 + 2] = static_cast<unsigned char>(b[lane]);
+    }
+}
+
 #if defined(__GNUC__) && (defined(__x86_64__) || defined(__i386__))
 #  include <immintrin.h>
 #  define IMGFILTER_X86_VARIANTS 1
