@@ -57,11 +57,32 @@ IMGFILTER_ALWAYS_INLINE ints<lanes> load_ints(const int* p) {
     return v;
 }
 
+// The colour lanes of value and the alpha lanes (every fourth) of alpha, for
+// lanes that hold interleaved RGBA pixels from a pixel's first byte on.
+template <int lanes>
+IMGFILTER_ALWAYS_INLINE ints<lanes> keep_alpha(ints<lanes> value, ints<lanes> alpha) {
+    static_assert(lanes % 4 == 0, "whole pixels");
+    ints<lanes> is_alpha = {};
+    for (int lane = 3; lane < lanes; lane += 4) is_alpha[lane] = -1;
+    return (value & ~is_alpha) | (alpha & is_alpha);
+}
+
 // clamp_byte for each lane: + 0.5f, then truncation and clamping to 0..255
 // (NaN gives 0), as an int per lane.
 template <int lanes>
 IMGFILTER_ALWAYS_INLINE ints<lanes> clamp_bytes(floats<lanes> value) {
     const floats<lanes> v = value + 0.5f;
+    const floats<lanes> zero = {};
+    const floats<lanes> top = zero + 255.0f;
+    floats<lanes> c = v >= 255.0f ? top : v;
+    c = v >= 1.0f ? c : zero;
+    return __builtin_convertvector(c, ints<lanes>);
+}
+
+// truncate_to_byte for each lane: truncation and clamping to 0..255 (NaN
+// gives 0), as an int per lane.
+template <int lanes>
+IMGFILTER_ALWAYS_INLINE ints<lanes> truncate_bytes(floats<lanes> v) {
     const floats<lanes> zero = {};
     const floats<lanes> top = zero + 255.0f;
     floats<lanes> c = v >= 255.0f ? top : v;
