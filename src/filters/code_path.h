@@ -103,7 +103,7 @@ IMGFILTER_ALWAYS_INLINE void store_colours(unsigned char* out, int count, ints<l
     }
 }
 
-#if defined(__GNUC__) && (defined(__x86_64__) || defined(__i386__))
+#if defined(__GNUC__) && defined(__x86_64__)
 #  include <immintrin.h>
 #  define IMGFILTER_X86_VARIANTS 1
 // AVX-512 with byte/word and vector-length extensions, as on every processor
@@ -135,6 +135,28 @@ IMGFILTER_TARGET_AVX512 inline floats<16> gather_floats16(const float* table, in
         _mm512_mask_i32gather_ps(_mm512_setzero_ps(), 0xFFFF, reinterpret_cast<__m512i>(index), table, 4));
 }
 #endif
+
+#if IMGFILTER_X86_VARIANTS
+IMGFILTER_TARGET_AVX2 inline floats<8> sqrt_floats8(floats<8> v) {
+    return reinterpret_cast<floats<8>>(_mm256_sqrt_ps(reinterpret_cast<__m256>(v)));
+}
+IMGFILTER_TARGET_AVX512 inline floats<16> sqrt_floats16(floats<16> v) {
+    return reinterpret_cast<floats<16>>(_mm512_maskz_sqrt_ps(0xFFFF, reinterpret_cast<__m512>(v)));
+}
+#endif
+
+// The correctly rounded square root of each lane, as sqrtf gives it.
+template <int lanes>
+IMGFILTER_ALWAYS_INLINE floats<lanes> square_root(floats<lanes> v) {
+#if IMGFILTER_X86_VARIANTS
+    if constexpr (lanes == 4) return reinterpret_cast<floats<4>>(_mm_sqrt_ps(reinterpret_cast<__m128>(v)));
+    if constexpr (lanes == 8) return sqrt_floats8(v);
+    if constexpr (lanes == 16) return sqrt_floats16(v);
+#endif
+    floats<lanes> root;
+    for (int lane = 0; lane < lanes; ++lane) root[lane] = __builtin_sqrtf(v[lane]);
+    return root;
+}
 
 // table[index] for each lane.
 template <int lanes>
