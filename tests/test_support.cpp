@@ -10,6 +10,7 @@
 #include <ostream>
 #include <stdexcept>
 
+#include "imgfilter.h"
 #include "stb_image.h"
 #include "stb_image_write.h"
 
@@ -48,6 +49,33 @@ int run_worker(filter_fn worker, const test_image& in, const void* params, test_
     out->bytes.assign(image.pixels, image.pixels + in.bytes.size());
     std::free(image.pixels);
     return result;
+}
+
+test_image varied_image(int width, int height) {
+    test_image image(width, height);
+    uint32_t state = 12345;
+    for (uint8_t& byte : image.bytes) {
+        state = state * 1103515245u + 12345u;
+        byte = static_cast<uint8_t>(state >> 16);
+    }
+    return image;
+}
+
+file_run run_on_files(const test_image& image, const file_call& call) {
+    scratch_dir dir;
+    const std::string input = dir.path("in.png");
+    const std::string output = dir.path("out.png");
+    if (!write_png(input, image)) throw std::runtime_error("cannot write " + input);
+    const int result = call(input.c_str(), output.c_str());
+    return {result, imgfilter_last_error(), input, file_exists(output)};
+}
+
+file_run run_on_missing_input(const file_call& call) {
+    scratch_dir dir;
+    const std::string input = dir.path("missing.png");
+    const std::string output = dir.path("out.png");
+    const int result = call(input.c_str(), output.c_str());
+    return {result, imgfilter_last_error(), input, file_exists(output)};
 }
 
 scratch_dir::scratch_dir() {
