@@ -199,6 +199,21 @@ void blur_fast(unsigned char* pixels, const blur_rows& rows, const float* w, cod
 
 }  // namespace
 
+void blur_weight_table(float radius, int r, float* weights) {
+    // D and the running sum are single precision and the sum runs from -r to
+    // +r: that order decides the last bit of every weight.
+    const float spread = radius * (radius + radius);
+    float sum = 0.0f;
+    for (int i = -r; i <= r; ++i) {
+        const float q = -static_cast<float>(i * i);
+        const float e = std::exp(q / spread);
+        weights[i + r] = e;
+        sum += e;
+    }
+    // A division per entry, not a multiplication by 1/sum, which rounds twice.
+    for (int k = 0; k <= 2 * r; ++k) weights[k] = weights[k] / sum;
+}
+
 int thunk_blur_with(filter_image* image, const void* params, code_path path) {
     const float radius = *static_cast<const float*>(params);
     // Written so that NaN fails too: NaN weights would blacken the picture.
@@ -228,15 +243,8 @@ int thunk_blur_with(filter_image* image, const void* params, code_path path) {
         set_err("blur: memory allocation failed for weights");
         return 0;
     }
-    float* w = weights.get();
-    float sum = 0.0f;
-    for (int i = -r; i <= r; ++i) {
-        const float q = -static_cast<float>(i * i);
-        const float e = std::exp(q / spread);
-        w[i + r] = e;
-        sum += e;
-    }
-    for (int k = 0; k < taps; ++k) w[k] = w[k] / sum;
+    const float* w = weights.get();
+    blur_weight_table(radius, r, weights.get());
 
     if (path == code_path::reference) {
         if (!blur_reference(image, w, r)) return 0;
