@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -15,6 +16,9 @@
 #include "imgfilter.h"
 #include "photo.h"
 #include "stb_image_write.h"
+#ifdef IMGFILTER_BENCH_OPENCV
+#  include "opencv_peers.h"
+#endif
 
 namespace {
 
@@ -169,6 +173,45 @@ void register_all(bool with_reference) {
     }
 }
 
+// Keeps every run's time so that the OpenCV comparison can be printed at the end.
+class ratio_reporter : public benchmark::ConsoleReporter {
+public:
+    ratio_reporter() : benchmark::ConsoleReporter(OO_None) {}
+
+    void ReportRuns(const std::vector<Run>& runs) override {
+        for (const Run& run : runs) {
+            std::string name = run.benchmark_name();
+            const std::string suffix = "/real_time";
+            if (name.size() > suffix.size() && name.compare(name.size() - suffix.size(), suffix.size(), suffix) == 0)
+                name.resize(name.size() - suffix.size());
+            times_[name] = {run.GetAdjustedRealTime(), run.GetAdjustedCPUTime()};
+        }
+        ConsoleReporter::ReportRuns(runs);
+    }
+
+    // imgfilter / OpenCV for every filter that has both.
+    void print_ratios(code_path path) const {
+        bool header = false;
+        for (const auto& entry : times_) {
+            if (entry.first.compare(0, 7, "opencv/") != 0) continue;
+            const std::string filter = entry.first.substr(7);
+            const auto ours = times_.find("filter/" + filter + "/" + path_name(path));
+            if (ours == times_.end()) continue;
+            if (!header) {
+                std::printf("\n%-16s %12s %12s %8s %12s %12s %8s\n", "filter", "imgfilter ms", "OpenCV ms", "ratio",
+                            "imgf cpu ms", "OpenCV cpu", "ratio");
+                header = true;
+            }
+            std::printf("%-16s %12.1f %12.1f %8.2f %12.1f %12.1f %8.2f\n", filter.c_str(), ours->second.first,
+                        entry.second.first, ours->second.first / entry.second.first, ours->second.second,
+                        entry.second.second, ours->second.second / entry.second.second);
+        }
+    }
+
+private:
+    std::map<std::string, std::pair<double, double>> times_;
+};
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -182,7 +225,12 @@ int main(int argc, char** argv) {
     benchmark::Initialize(&count, args.data());
     if (benchmark::ReportUnrecognizedArguments(count, args.data())) return 1;
     register_all(with_reference);
-    benchmark::RunSpecifiedBenchmarks();
+#ifdef IMGFILTER_BENCH_OPENCV
+    register_opencv_peers(photo().data(), k_width, k_height);
+#endif
+    ratio_reporter reporter;
+    benchmark::RunSpecifiedBenchmarks(&reporter);
+    reporter.print_ratios(fastest_code_path());
     benchmark::Shutdown();
     return 0;
 }
