@@ -60,17 +60,23 @@ IMGFILTER_ALWAYS_INLINE void emboss_image_body(unsigned char* pixels, const row_
             }
         },
         [&](int y, unsigned char* out) IMGFILTER_LAMBDA_INLINE {
+            const int* up[3];
+            const int* mid[3];
+            const int* down[3];
+            for (int c = 0; c < 3; ++c) {
+                up[c] = band->clamped(y - 1, c);
+                mid[c] = band->row(y, c);
+                down[c] = band->clamped(y + 1, c);
+            }
             for (int x = 0; x < width; x += lanes) {
                 ints<lanes> sum[3];
                 for (int c = 0; c < 3; ++c) {
-                    const int* up = band->clamped(y - 1, c) + x;
-                    const int* mid = band->row(y, c) + x;
-                    const int* down = band->clamped(y + 1, c) + x;
                     // Integer sums: the order of the terms does not matter.
-                    const ints<lanes> up_left = load_ints<lanes>(up - 1);
-                    const ints<lanes> down_right = load_ints<lanes>(down + 1);
-                    sum[c] = load_ints<lanes>(mid + 1) - load_ints<lanes>(mid - 1) - load_ints<lanes>(up) -
-                             up_left - up_left + load_ints<lanes>(down) + down_right + down_right;
+                    const ints<lanes> up_left = load_ints<lanes>(up[c] + x - 1);
+                    const ints<lanes> down_right = load_ints<lanes>(down[c] + x + 1);
+                    sum[c] = load_ints<lanes>(mid[c] + x + 1) - load_ints<lanes>(mid[c] + x - 1) -
+                             load_ints<lanes>(up[c] + x) - up_left - up_left + load_ints<lanes>(down[c] + x) +
+                             down_right + down_right;
                 }
                 floats<lanes> a = __builtin_convertvector(sum[0], floats<lanes>) * 0.299f;
                 a = a + __builtin_convertvector(sum[1], floats<lanes>) * 0.587f;
