@@ -90,7 +90,7 @@ IMGFILTER_ALWAYS_INLINE void kernel_image_body(unsigned char* pixels, const row_
 
 IMGFILTER_VARIANTS(kernel_image,
                    (unsigned char* pixels, const row_band<float>* band, int* line, const float* weights, int size),
-                   (pixels, band, line, weights, size), 8, 16, 16)
+                   (pixels, band, line, weights, size), 4, 8, 16)
 
 }  // namespace
 

@@ -55,7 +55,7 @@ IMGFILTER_ALWAYS_INLINE void sharpen_image_body(unsigned char* pixels, const row
 }
 
 IMGFILTER_VARIANTS(sharpen_image, (unsigned char* pixels, const row_band<int>* band, int* line, float kn, float kc),
-                   (pixels, band, line, kn, kc), 8, 16, 16)
+                   (pixels, band, line, kn, kc), 4, 8, 16)
 
 }  // namespace
 
