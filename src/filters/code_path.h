@@ -67,6 +67,21 @@ IMGFILTER_ALWAYS_INLINE ints<lanes> keep_alpha(ints<lanes> value, ints<lanes> al
     return (value & ~is_alpha) | (alpha & is_alpha);
 }
 
+// Quarter q (0..3) of the lanes values, each repeated four times: the value
+// of each of lanes / 4 pixels spread over the pixel's four interleaved bytes.
+template <int lanes>
+IMGFILTER_ALWAYS_INLINE floats<lanes> spread_quarter(floats<lanes> value, int q) {
+    ints<lanes> index;
+    for (int lane = 0; lane < lanes; ++lane) index[lane] = q * (lanes / 4) + lane / 4;
+#if defined(__GNUC__) && !defined(__clang__)
+    return __builtin_shuffle(value, index);
+#else
+    floats<lanes> spread;
+    for (int lane = 0; lane < lanes; ++lane) spread[lane] = value[index[lane]];
+    return spread;
+#endif
+}
+
 // clamp_byte for each lane: + 0.5f, then truncation and clamping to 0..255
 // (NaN gives 0), as an int per lane.
 template <int lanes>

@@ -30,24 +30,27 @@ void vignette_reference(unsigned char* pixels, int width, int height, float cx, 
 }
 
 // A row is done in chunks of k_chunk pixels with scratch on the stack (the
-// filter allocates nothing): first each pixel's factor, computed several
-// pixels side by side with the reference's operations, then the factor spread
-// over the pixel's four bytes, then the bytes scaled side by side.
+// filter allocates nothing). Several pixels' factors are computed side by
+// side with the reference's operations, then each factor is spread over its
+// pixel's four bytes and the bytes are scaled side by side.
 constexpr int k_chunk = 256;
 
 template <int lanes>
 IMGFILTER_ALWAYS_INLINE void vignette_image_body(unsigned char* pixels, int width, int height, float cx, float cy,
                                                  float d, float s) {
-    float factor[k_chunk + 16];
-    float spread[4 * k_chunk];
     int line[4 * k_chunk];
     ints<lanes> step = {};
     for (int lane = 0; lane < lanes; ++lane) step[lane] = lane;
+    ints<lanes> is_alpha = {};
+    for (int lane = 3; lane < lanes; lane += 4) is_alpha[lane] = -1;
+    const floats<lanes> one = floats<lanes>{} + 1.0f;
     for (int y = 0; y < height; ++y) {
         const float dy = static_cast<float>(y) - cy;
         const float dy2 = dy * dy;
         for (int x0 = 0; x0 < width; x0 += k_chunk) {
             const int n = width - x0 < k_chunk ? width - x0 : k_chunk;
+            unsigned char* p = pixels + (static_cast<std::size_t>(y) * width + x0) * 4;
+            widen_bytes(line, p, 4 * n);
             for (int x = 0; x < n; x += lanes) {
                 const floats<lanes> dx = __builtin_convertvector(step + (x0 + x), floats<lanes>) - cx;
                 const floats<lanes> dx2 = dx * dx;
@@ -55,20 +58,25 @@ IMGFILTER_ALWAYS_INLINE void vignette_image_body(unsigned char* pixels, int widt
                 r = r > 1.0f ? floats<lanes>{} + 1.0f : r;
                 floats<lanes> f = 1.0f - (r * r) * s;
                 f = f < 0.0f ? floats<lanes>{} : f;
-                __builtin_memcpy(factor + x, &f, sizeof f);
-            }
-            for (int i = 0; i < 4 * n; ++i) spread[i] = factor[i >> 2];
-            unsigned char* p = pixels + (static_cast<std::size_t>(y) * width + x0) * 4;
-            widen_bytes(line, p, 4 * n);
-            for (int i = 0; i + lanes <= 4 * n; i += lanes) {
-                const ints<lanes> bytes = load_ints<lanes>(line + i);
-                const floats<lanes> scaled = __builtin_convertvector(bytes, floats<lanes>) * load_floats<lanes>(spread + i);
-                const ints<lanes> result = keep_alpha<lanes>(clamp_bytes<lanes>(scaled), bytes);
-                __builtin_memcpy(line + i, &result, sizeof result);
-            }
-            // The last pixels of a row that fill no whole vector.
-            for (int i = (4 * n) / lanes * lanes; i < 4 * n; ++i) {
-                if (i % 4 != 3) line[i] = clamp_byte(static_cast<float>(line[i]) * spread[i]);
+                for (int q = 0; q < 4; ++q) {
+                    const int i = 4 * x + q * lanes;
+                    if (i >= 4 * n) break;
+                    // Alpha lanes are scaled by exactly 1, which keeps them.
+                    const floats<lanes> factor = is_alpha ? one : spread_quarter<lanes>(f, q);
+                    if (i + lanes <= 4 * n) {
+                        // byte * factor lies in 0..255 (the factor in 0..1), so
+                        // clamp_byte is the plain truncation of it + 0.5f.
+                        const floats<lanes> scaled =
+                            __builtin_convertvector(load_ints<lanes>(line + i), floats<lanes>) * factor;
+                        const ints<lanes> result = __builtin_convertvector(scaled + 0.5f, ints<lanes>);
+                        __builtin_memcpy(line + i, &result, sizeof result);
+                    } else {
+                        // The last bytes of a row that fill no whole vector.
+                        for (int lane = 0; i + lane < 4 * n; ++lane) {
+                            if (lane % 4 != 3) line[i + lane] = clamp_byte(static_cast<float>(line[i + lane]) * factor[lane]);
+                        }
+                    }
+                }
             }
             narrow_to_bytes(p, line, 4 * n);
         }
