@@ -37,11 +37,6 @@ using floats = typename vector_of<float, lanes>::type;
 template <int lanes>
 using ints = typename vector_of<int, lanes>::type;
 
-#if defined(__GNUC__) && !defined(__clang__)
-// Vectors wider than the baseline registers are only ever passed between
-// always-inline functions, so the ABI note about passing them does not apply.
-#  pragma GCC diagnostic ignored "-Wpsabi"
-#endif
 
 // Unaligned loads of lanes consecutive values.
 template <int lanes>
@@ -105,13 +100,33 @@ IMGFILTER_ALWAYS_INLINE ints<lanes> truncate_bytes(floats<lanes> v) {
     return __builtin_convertvector(c, ints<lanes>);
 }
 
+template <int lanes>
+using words = typename vector_of<unsigned, lanes>::type;
+
+// Where each byte of an RGBA pixel lies in the pixel read as one 32-bit word.
+#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_BIG_ENDIAN__
+constexpr int k_red_shift = 24, k_green_shift = 16, k_blue_shift = 8, k_alpha_shift = 0;
+#else
+constexpr int k_red_shift = 0, k_green_shift = 8, k_blue_shift = 16, k_alpha_shift = 24;
+#endif
+
 // Writes the R, G and B bytes of the first count (at most lanes) pixels from
 // the start of out, leaving their alpha bytes alone.
 template <int lanes>
 IMGFILTER_ALWAYS_INLINE void store_colours(unsigned char* out, int count, ints<lanes> r, ints<lanes> g,
                                            ints<lanes> b) {
-    const int n = count < lanes ? count : lanes;
-    for (int lane = 0; lane < n; ++lane) {
+    if (count >= lanes) {
+        // Whole pixels as words: the new colours beside the alpha bytes there.
+        words<lanes> old;
+        __builtin_memcpy(&old, out, sizeof old);
+        const words<lanes> packed = (reinterpret_cast<words<lanes>>(r) << k_red_shift) |
+                                    (reinterpret_cast<words<lanes>>(g) << k_green_shift) |
+                                    (reinterpret_cast<words<lanes>>(b) << k_blue_shift) |
+                                    (old & (0xFFu << k_alpha_shift));
+        __builtin_memcpy(out, &packed, sizeof packed);
+        return;
+    }
+    for (int lane = 0; lane < count; ++lane) {
         out[lane * 4 + 0] = static_cast<unsigned char>(r[lane]);
         out[lane * 4 + 1] = static_cast<unsigned char>(g[lane]);
         out[lane * 4 + 2] = static_cast<unsigned char>(b[lane]);

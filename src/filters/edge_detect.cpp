@@ -55,7 +55,7 @@ IMGFILTER_ALWAYS_INLINE ints<lanes> capped_root(ints<lanes> m) {
 
 // The band holds a plane of truncated lumas; each lane is one pixel.
 template <int lanes>
-IMGFILTER_ALWAYS_INLINE void edge_image_body(unsigned char* pixels, const row_band<int>* band, int* line) {
+IMGFILTER_ALWAYS_INLINE void edge_image_body(unsigned char* pixels, const row_band<int>* band) {
     const int width = band->width;
     filter_rows_in_place(
         pixels, *band,
@@ -77,14 +77,12 @@ IMGFILTER_ALWAYS_INLINE void edge_image_body(unsigned char* pixels, const row_ba
                 const ints<lanes> gx = (ur - ul) + (mr - ml) + (mr - ml) + (dr - dl);
                 const ints<lanes> gy = (dl - ul) + (d - u) + (d - u) + (dr - ur);
                 const ints<lanes> grey = capped_root<lanes>(gx * gx + gy * gy);
-                __builtin_memcpy(line + x, &grey, sizeof grey);
+                store_colours<lanes>(out + x * 4, width - x, grey, grey, grey);
             }
-            write_greys(out, line, width);
         });
 }
 
-IMGFILTER_VARIANTS(edge_image, (unsigned char* pixels, const row_band<int>* band, int* line), (pixels, band, line),
-                   4, 8, 16)
+IMGFILTER_VARIANTS(edge_image, (unsigned char* pixels, const row_band<int>* band), (pixels, band), 4, 8, 16)
 
 }  // namespace
 
@@ -92,15 +90,13 @@ int thunk_edge_detect_with(filter_image* image, const void*, code_path path) {
     const int width = image->width;
     const int height = image->height;
     if (path != code_path::reference) {
-        // In place: the band of three luma rows and one output row are the
-        // only allocations.
+        // In place: the band of three luma rows is the only allocation.
         const row_band<int> band(width, height, 1, 1, 3, 1);
-        heap_ptr<int> line = heap_alloc<int>(static_cast<unsigned long long>(band.padded));
-        if (!band.ok() || !line) {
+        if (!band.ok()) {
             set_err("edge_detect: memory allocation failed");
             return 0;
         }
-        if (width > 0 && height > 0) edge_image_for(path)(image->pixels, &band, line.get());
+        if (width > 0 && height > 0) edge_image_for(path)(image->pixels, &band);
         clear_err();
         return 1;
     }

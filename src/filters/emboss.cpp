@@ -45,7 +45,7 @@ void emboss_reference(const unsigned char* in, unsigned char* result, int width,
 
 // The band holds R, G and B planes of ints; each lane is one pixel.
 template <int lanes>
-IMGFILTER_ALWAYS_INLINE void emboss_image_body(unsigned char* pixels, const row_band<int>* band, int* line) {
+IMGFILTER_ALWAYS_INLINE void emboss_image_body(unsigned char* pixels, const row_band<int>* band) {
     const int width = band->width;
     filter_rows_in_place(
         pixels, *band,
@@ -83,14 +83,12 @@ IMGFILTER_ALWAYS_INLINE void emboss_image_body(unsigned char* pixels, const row_
                 a = a + __builtin_convertvector(sum[2], floats<lanes>) * 0.114f;
                 a = a + 128.5f;
                 const ints<lanes> grey = truncate_bytes<lanes>(a);
-                __builtin_memcpy(line + x, &grey, sizeof grey);
+                store_colours<lanes>(out + x * 4, width - x, grey, grey, grey);
             }
-            write_greys(out, line, width);
         });
 }
 
-IMGFILTER_VARIANTS(emboss_image, (unsigned char* pixels, const row_band<int>* band, int* line),
-                   (pixels, band, line), 4, 8, 16)
+IMGFILTER_VARIANTS(emboss_image, (unsigned char* pixels, const row_band<int>* band), (pixels, band), 4, 8, 16)
 
 }  // namespace
 
@@ -98,15 +96,13 @@ int thunk_emboss_with(filter_image* image, const void*, code_path path) {
     const int width = image->width;
     const int height = image->height;
     if (path != code_path::reference) {
-        // In place: the band of three rows and one output row are the only
-        // allocations.
+        // In place: the band of three rows is the only allocation.
         const row_band<int> band(width, height, 1, 1, 3, 3);
-        heap_ptr<int> line = heap_alloc<int>(static_cast<unsigned long long>(band.padded));
-        if (!band.ok() || !line) {
+        if (!band.ok()) {
             set_err("emboss: memory allocation failed");
             return 0;
         }
-        if (width > 0 && height > 0) emboss_image_for(path)(image->pixels, &band, line.get());
+        if (width > 0 && height > 0) emboss_image_for(path)(image->pixels, &band);
         clear_err();
         return 1;
     }

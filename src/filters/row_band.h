@@ -97,14 +97,4 @@ IMGFILTER_ALWAYS_INLINE void narrow_to_bytes(unsigned char* out, const int* in, 
     for (int i = 0; i < count; ++i) out[i] = static_cast<unsigned char>(in[i]);
 }
 
-// Sets R, G and B of each of count pixels to its grey value, leaving alpha.
-IMGFILTER_ALWAYS_INLINE void write_greys(unsigned char* out, const int* grey, int count) {
-    for (int x = 0; x < count; ++x) {
-        const unsigned char g = static_cast<unsigned char>(grey[x]);
-        out[x * 4 + 0] = g;
-        out[x * 4 + 1] = g;
-        out[x * 4 + 2] = g;
-    }
-}
-
 #endif
