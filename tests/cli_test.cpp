@@ -1,33 +1,18 @@
 // The command-line tool, run as a user would run it.
-#include <sys/wait.h>
-
-#include <cstdlib>
 #include <string>
 
-#include "test_support.h"
+#include "cli_run.h"
 
 namespace {
 
-struct outcome {
-    int status;
-    std::string out;
-    std::string err;
-};
+using outcome = cli_outcome;
 
 class Cli : public ::testing::Test {
 protected:
     scratch_dir dir;
 
-    outcome run(const std::string& arguments) {
-        const std::string command = std::string("'") + IMGFILTER_CLI + "' " + arguments + " >'" +
-                                    dir.path("stdout") + "' 2>'" + dir.path("stderr") + "'";
-        const int status = std::system(command.c_str());
-        const std::vector<uint8_t> out = read_bytes(dir.path("stdout"));
-        const std::vector<uint8_t> err = read_bytes(dir.path("stderr"));
-        return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, std::string(out.begin(), out.end()),
-                std::string(err.begin(), err.end())};
-    }
-    std::string quoted(const char* name) const { return "'" + dir.path(name) + "'"; }
+    outcome run(const std::string& arguments) { return run_cli(dir, arguments); }
+    std::string quoted(const char* name) const { return ::quoted(dir, name); }
 };
 
 }  // namespace
