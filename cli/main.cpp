@@ -45,19 +45,18 @@ int usage_error(const filter_command* command, const char* fmt, const char* deta
 void print_overview() {
     std::printf("imgfilter %d.%d.%d: apply an image filter to a JPEG, PNG or BMP file.\n\n", IMGFILTER_VERSION_MAJOR,
                 IMGFILTER_VERSION_MINOR, IMGFILTER_VERSION_PATCH);
-    std::printf("usage: imgfilter FILTER [--PARAM VALUE] INPUT OUTPUT\n");
-    std::printf("       imgfilter FILTER [--PARAM VALUE] %s\n", k_batch_options);
-    std::printf("       imgfilter FILTER --help | imgfilter --help | imgfilter --version\n\n");
+    std::printf("Usage: imgfilter FILTER [--PARAM VALUE] INPUT OUTPUT\n");
+    std::printf("  or:  imgfilter FILTER [--PARAM VALUE] %s\n", k_batch_options);
+    std::printf("  or:  imgfilter FILTER --help | imgfilter --help | imgfilter --version\n\n");
     std::printf("The output format follows OUTPUT's extension (.jpg .jpeg .png .bmp), else the input's.\n\n");
     std::printf("Many files at once (batch mode):\n");
     std::printf("  -o, --output-dir DIR   write each result to DIR under its input's file name\n");
     std::printf("                         (DIR is created if missing)\n");
     std::printf("  --format jpg|png|bmp   replace each output name's extension, choosing the format\n");
     std::printf("  -j, --jobs N           filter N files at a time, each in its own process (default 1)\n");
-    std::printf("  -q, --quiet            no progress bar (shown only on a terminal) and no summary;\n");
-    std::printf("                         failures are still listed on stderr\n");
-    std::printf("  Exit status 1 when any file failed; each failure is listed with its message.\n\n");
-    std::printf("filters:\n");
+    std::printf("  -q, --quiet            no progress bar (it shows only on a terminal) and no summary;\n");
+    std::printf("                         failures are still listed on stderr, one per file\n\n");
+    std::printf("Filters:\n");
     for (std::size_t i = 0; i < k_command_count; ++i) {
         const filter_command& c = k_commands[i];
         std::printf("  %-12s %s\n", c.name, c.summary);
@@ -67,6 +66,8 @@ void print_overview() {
             std::printf("\n");
         }
     }
+    std::printf("\nExit status: 0 when every output was written; 1 when the library refused a file (its\n");
+    std::printf("message goes to stderr); 2 for a wrong command line.\n");
 }
 
 void print_command_help(const filter_command& c) {

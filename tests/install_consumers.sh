@@ -30,3 +30,6 @@ echo "== installed tool"
 "$prefix/bin/imgfilter" --version
 "$prefix/bin/imgfilter" vignette --strength 1 "$source/samples/rocket.jpg" "$scratch/tool.bmp"
 cmp "$scratch/tool.bmp" "$scratch/out-pc/vignette.bmp"
+if [ -e "$build/cli/imgfilter.1.gz" ]; then
+  gzip -dc "$prefix/share/man/man1/imgfilter.1.gz" | grep -q '^\.TH IMGFILTER "1"' || { echo "manual page missing"; exit 1; }
+fi
