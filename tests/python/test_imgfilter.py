@@ -131,8 +131,6 @@ class BindingTest(unittest.TestCase):
              "oil_paint: radius must be >= 1, got 0"),
             (lambda: imgfilter.kernel(self.input, self.dir / "o.png", weights=[1.0] * 16, size=4),
              "kernel: size must be 3 or 5, got 4"),
-            (lambda: imgfilter.kernel(self.input, self.dir / "o.png", weights=[1.0] * 8 + [float("nan")]),
-             "kernel: weights[8] is not a number"),
         ]
         for call, message in cases:
             with self.subTest(message=message):
