@@ -30,21 +30,25 @@ install(FILES ${PROJECT_BINARY_DIR}/imgfilterConfig.cmake ${PROJECT_BINARY_DIR}/
   DESTINATION ${IMGFILTER_CMAKE_DIR} COMPONENT dev)
 
 # imgfilter.pc finds its prefix from its own location, so the same file is right
-# under /usr, /usr/local or a prefix chosen only at install time (--prefix).
+# under /usr/local or any prefix chosen only at install time (--prefix). Built
+# for /usr, the system packages' prefix, it names the directories plainly.
 # Only the link against libstb/libm for a static build is private; the shared
 # library needs nothing of them from a consumer.
 set(IMGFILTER_PC_DIR ${CMAKE_INSTALL_LIBDIR}/pkgconfig)
-if(IS_ABSOLUTE "${CMAKE_INSTALL_LIBDIR}" OR IS_ABSOLUTE "${CMAKE_INSTALL_INCLUDEDIR}")
+if(CMAKE_INSTALL_PREFIX STREQUAL "/usr" OR IS_ABSOLUTE "${CMAKE_INSTALL_LIBDIR}")
   set(IMGFILTER_PC_PREFIX "${CMAKE_INSTALL_PREFIX}")
-  set(IMGFILTER_PC_LIBDIR "${CMAKE_INSTALL_FULL_LIBDIR}")
-  set(IMGFILTER_PC_INCLUDEDIR "${CMAKE_INSTALL_FULL_INCLUDEDIR}")
 else()
   file(RELATIVE_PATH IMGFILTER_PC_UP /${IMGFILTER_PC_DIR} /)
   string(REGEX REPLACE "/$" "" IMGFILTER_PC_UP "${IMGFILTER_PC_UP}")
   set(IMGFILTER_PC_PREFIX "\${pcfiledir}/${IMGFILTER_PC_UP}")
-  set(IMGFILTER_PC_LIBDIR "\${prefix}/${CMAKE_INSTALL_LIBDIR}")
-  set(IMGFILTER_PC_INCLUDEDIR "\${prefix}/${CMAKE_INSTALL_INCLUDEDIR}")
 endif()
+foreach(dir LIBDIR INCLUDEDIR)
+  if(IS_ABSOLUTE "${CMAKE_INSTALL_${dir}}")
+    set(IMGFILTER_PC_${dir} "${CMAKE_INSTALL_${dir}}")
+  else()
+    set(IMGFILTER_PC_${dir} "\${prefix}/${CMAKE_INSTALL_${dir}}")
+  endif()
+endforeach()
 if(IMGFILTER_STB_FROM_HEADERS)
   set(IMGFILTER_PC_LIBS_PRIVATE "-lm")
 else()
