@@ -32,8 +32,8 @@ bool ensure_directory(const std::string& path, std::string* error) {
     return false;
 }
 
-}  // namespace
-
+// Output path for an input: OUTDIR/ plus the input's file name, its extension
+// replaced by the format's when one is given.
 std::string batch_output_path(const std::string& output_dir, const char* input, const char* format) {
     const char* slash = std::strrchr(input, '/');
     std::string name = slash ? slash + 1 : input;
@@ -47,6 +47,8 @@ std::string batch_output_path(const std::string& output_dir, const char* input, 
     if (output_dir.empty() || output_dir.back() == '/') return output_dir + name;
     return output_dir + "/" + name;
 }
+
+}  // namespace
 
 int run_batch(const batch_request& request) {
     std::string error;

@@ -17,10 +17,6 @@ struct batch_request {
     bool quiet = false;
 };
 
-// Output path for an input: OUTDIR/ plus the input's file name, its extension
-// replaced by the format's when one is given.
-std::string batch_output_path(const std::string& output_dir, const char* input, const char* format);
-
 // Filters every input, then reports: a line per failure on stderr, a count on
 // stdout (unless quiet). Returns the exit status: 0 when every file was
 // written, 1 otherwise.
