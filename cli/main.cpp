@@ -101,21 +101,33 @@ bool parse_integer(const char* text, int* value) {
     return true;
 }
 
-// "w1,w2,...": 9 or 25 numbers. Returns NULL or what was wrong.
-const char* parse_weights(const char* text, param_value* value) {
+// "w1,w2,...": 9 or 25 numbers. On a bad list returns false with what was
+// wrong in problem: the count, or the first item that is not a number.
+bool parse_weights(const char* text, param_value* value, char* problem, std::size_t problem_size) {
     value->weight_count = 0;
     const char* cursor = text;
     for (;;) {
-        if (value->weight_count == 25) return "more than 25 numbers";
+        if (value->weight_count == 25) {
+            std::snprintf(problem, problem_size, "--weights takes 9 or 25 numbers, got more than 25");
+            return false;
+        }
         char* end = nullptr;
         const float weight = std::strtof(cursor, &end);
-        if (end == cursor || (*end != ',' && *end != '\0')) return "an item that is not a number";
+        if (end == cursor || (*end != ',' && *end != '\0')) {
+            const int length = static_cast<int>(std::strcspn(cursor, ","));
+            std::snprintf(problem, problem_size, "--weights: item %d, '%.*s', is not a number", value->weight_count + 1,
+                          length, cursor);
+            return false;
+        }
         value->weights[value->weight_count++] = weight;
         if (*end == '\0') break;
         cursor = end + 1;
     }
-    if (value->weight_count != 9 && value->weight_count != 25) return "a count other than 9 or 25";
-    return nullptr;
+    if (value->weight_count != 9 && value->weight_count != 25) {
+        std::snprintf(problem, problem_size, "--weights takes 9 or 25 numbers, got %d", value->weight_count);
+        return false;
+    }
+    return true;
 }
 
 int parse_value(const filter_command& c, const char* text, param_value* value) {
@@ -127,9 +139,11 @@ int parse_value(const filter_command& c, const char* text, param_value* value) {
             if (!parse_integer(text, &value->integer)) return usage_error(&c, "not a whole number: '%s'", text);
             break;
         case param_kind::weights:
-            if (const char* problem = parse_weights(text, value))
-                return usage_error(&c, "--weights needs 9 or 25 comma-separated numbers; got %s", problem);
+        {
+            char problem[128];
+            if (!parse_weights(text, value, problem, sizeof problem)) return usage_error(&c, "%s", problem);
             break;
+        }
         case param_kind::none: break;
     }
     return 0;
