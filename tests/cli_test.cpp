@@ -142,8 +142,12 @@ TEST_F(Cli, WeightsMustBeNineOrTwentyFiveNumbers) {
     for (const auto& c : cases) {
         const outcome result = run(std::string("kernel --weights ") + c.weights + " a.png b.png");
         EXPECT_EQ(result.status, 2) << c.weights;
-        EXPECT_EQ(result.err, std::string("imgfilter: ") + c.problem +
-                                  "\nusage: imgfilter kernel [--weights W1,W2,...] INPUT OUTPUT\n");
+        // The usage lines follow: the single-file form first, then the batch form.
+        EXPECT_EQ(result.err.rfind(std::string("imgfilter: ") + c.problem +
+                                       "\nusage: imgfilter kernel [--weights W1,W2,...] INPUT OUTPUT\n",
+                                   0),
+                  0u)
+            << result.err;
     }
     const outcome missing = run("kernel a.png b.png");
     EXPECT_EQ(missing.status, 2);
