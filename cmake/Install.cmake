@@ -8,14 +8,14 @@ include(CMakePackageConfigHelpers)
 set(IMGFILTER_CMAKE_DIR ${CMAKE_INSTALL_LIBDIR}/cmake/imgfilter)
 
 # The library is linked from the objects of imgfilter_core, and stb and libm
-# are private to it: a shared library's private dependencies stay out of its
+# are private to it (its include directory for consumers comes from its own
+# INSTALL_INTERFACE, src/CMakeLists.txt): a shared library's private dependencies stay out of its
 # exported interface, so the export set holds imgfilter alone and consumers
 # need neither the object library nor the stb headers.
 install(TARGETS imgfilter EXPORT imgfilterTargets
   LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT runtime NAMELINK_COMPONENT dev
   RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT runtime
-  ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT dev
-  INCLUDES DESTINATION ${CMAKE_INSTALL_INCLUDEDIR})
+  ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT dev)
 install(FILES ${PROJECT_SOURCE_DIR}/include/imgfilter.h
   DESTINATION ${CMAKE_INSTALL_INCLUDEDIR} COMPONENT dev)
 
