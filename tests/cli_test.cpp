@@ -1,33 +1,18 @@
 // The command-line tool, run as a user would run it.
-#include <sys/wait.h>
-
-#include <cstdlib>
 #include <string>
 
-#include "test_support.h"
+#include "cli_run.h"
 
 namespace {
 
-struct outcome {
-    int status;
-    std::string out;
-    std::string err;
-};
+using outcome = cli_outcome;
 
 class Cli : public ::testing::Test {
 protected:
     scratch_dir dir;
 
-    outcome run(const std::string& arguments) {
-        const std::string command = std::string("'") + IMGFILTER_CLI + "' " + arguments + " >'" +
-                                    dir.path("stdout") + "' 2>'" + dir.path("stderr") + "'";
-        const int status = std::system(command.c_str());
-        const std::vector<uint8_t> out = read_bytes(dir.path("stdout"));
-        const std::vector<uint8_t> err = read_bytes(dir.path("stderr"));
-        return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, std::string(out.begin(), out.end()),
-                std::string(err.begin(), err.end())};
-    }
-    std::string quoted(const char* name) const { return "'" + dir.path(name) + "'"; }
+    outcome run(const std::string& arguments) { return run_cli(dir, arguments); }
+    std::string quoted(const char* name) const { return ::quoted(dir, name); }
 };
 
 }  // namespace
@@ -157,8 +142,12 @@ TEST_F(Cli, WeightsMustBeNineOrTwentyFiveNumbers) {
     for (const auto& c : cases) {
         const outcome result = run(std::string("kernel --weights ") + c.weights + " a.png b.png");
         EXPECT_EQ(result.status, 2) << c.weights;
-        EXPECT_EQ(result.err, std::string("imgfilter: ") + c.problem +
-                                  "\nusage: imgfilter kernel [--weights W1,W2,...] INPUT OUTPUT\n");
+        // The usage lines follow: the single-file form first, then the batch form.
+        EXPECT_EQ(result.err.rfind(std::string("imgfilter: ") + c.problem +
+                                       "\nusage: imgfilter kernel [--weights W1,W2,...] INPUT OUTPUT\n",
+                                   0),
+                  0u)
+            << result.err;
     }
     const outcome missing = run("kernel a.png b.png");
     EXPECT_EQ(missing.status, 2);
