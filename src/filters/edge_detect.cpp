@@ -6,7 +6,7 @@
 // integers too. It writes back in place.
 #include <cmath>
 
-#include "row_band.h"
+#include "../row_band.h"
 
 namespace {
 

@@ -4,7 +4,7 @@
 // The fast path converts each row once into int planes (a band of three
 // rows), computes several pixels side by side, one per vector lane, with the
 // reference's integer sums and float evaluation, and writes back in place.
-#include "row_band.h"
+#include "../row_band.h"
 
 namespace {
 

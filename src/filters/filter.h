@@ -7,7 +7,7 @@
 #include <cstdint>
 
 #include "../heap.h"
-#include "code_path.h"
+#include "../code_path.h"
 #include "../last_error.h"
 
 // The decoded image: RGBA, 4 bytes a pixel, rows top to bottom, stride width*4.

@@ -5,7 +5,7 @@
 // reference's products and sums in grid order, and writes back in place.
 #include <cmath>
 
-#include "row_band.h"
+#include "../row_band.h"
 
 namespace {
 

@@ -6,7 +6,7 @@
 // reference's operations in the reference's order.
 #include <cmath>
 
-#include "row_band.h"
+#include "../row_band.h"
 
 namespace {
 

@@ -9,7 +9,7 @@
 
 #include <cstddef>
 
-#include "filter.h"
+#include "filters/filter.h"
 
 // The widest vector a variant reads, in values, beyond the end of a row.
 constexpr int k_band_tail = 64;
