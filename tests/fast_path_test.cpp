@@ -143,6 +143,8 @@ TEST(FastPath, Vignette) {
     check_params<float>(thunk_vignette_with, "vignette",
                         {0.0f, -0.0f, -0.5f, 1e-7f, 0.25f, 0.5f, 1.0f, 1.0000001f, 1.5f, 50.0f, 100.0f, 100.5f, k_inf, k_nan},
                         300, 40, 1);
+    // Rows wider than the fast path's chunks of columns, mirrored or not.
+    check_params<float>(thunk_vignette_with, "vignette", {0.5f, 1.0f}, 1200, 4, 12);
 }
 
 TEST(FastPath, Blur) {
