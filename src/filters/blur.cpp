@@ -83,17 +83,25 @@ constexpr int k_pair = 2 * 16;
 
 // The rows of the fast path. Image rows become float planes widened by r edge
 // pixels on each side (one row at a time, as the horizontal pass reads it);
-// the horizontal pass keeps its last 2r + k_block rows in a ring, as three planes
-// each, padded to whole vectors.
+// the horizontal pass keeps its last 2r + k_block rows in a ring, padded to
+// whole vectors.
+//
+// The ring is stored strip by strip: a strip is the 2 * lanes columns that one
+// step of either pass computes, and each ring row's part of a strip is one
+// record of three planes of 2 * lanes floats. A strip's records for all ring
+// rows lie together, so the vertical pass, which goes down one strip at a
+// time through up to 2r + k_block rows, reads one compact block instead of
+// one cache line from each of hundreds of rows (and pages) far apart.
 struct blur_rows {
-    int width, height, r, slots, padded, stride;
+    int width, height, r, slots, padded;
     float* source;  // three planes of width + 2r + k_pair floats
-    float* ring;    // slots rows of three planes of stride floats
+    float* ring;    // slots rows of three planes of width rounded up to k_pair floats
     const float** column;  // the vertical pass's source rows
 
-    float* across(int y, int channel) const {
-        return ring + (static_cast<std::size_t>(y % slots) * 3 + channel) * stride;
-    }
+    // Image row y's record in the first strip, for strips of strip columns.
+    float* record(int y, int strip) const { return ring + static_cast<std::size_t>(y % slots) * 3 * strip; }
+    // How far apart the same record lies in neighbouring strips.
+    std::size_t strip_step(int strip) const { return static_cast<std::size_t>(slots) * 3 * strip; }
 };
 
 // The horizontal pass of image row y into its ring row.
@@ -112,9 +120,10 @@ IMGFILTER_ALWAYS_INLINE void across_row_body(const blur_rows* rows, const float*
     // not wait for each other.
     const float* p = rows->source;
     const std::size_t ps = static_cast<std::size_t>(rows->padded);
-    float* out = rows->across(y, 0);
-    const std::size_t os = static_cast<std::size_t>(rows->stride);
-    for (int x = 0; x < width; x += 2 * lanes) {
+    constexpr int strip = 2 * lanes;
+    float* out = rows->record(y, strip);
+    const std::size_t step = rows->strip_step(strip);
+    for (int x = 0; x < width; x += strip, out += step) {
         floats<lanes> r0 = {}, r1 = {}, g0 = {}, g1 = {}, b0 = {}, b1 = {};
         for (int k = 0; k < taps; ++k) {
             const float* q = p + x + k;
@@ -125,12 +134,12 @@ IMGFILTER_ALWAYS_INLINE void across_row_body(const blur_rows* rows, const float*
             b0 += load_floats<lanes>(q + 2 * ps) * w[k];
             b1 += load_floats<lanes>(q + 2 * ps + lanes) * w[k];
         }
-        __builtin_memcpy(out + x, &r0, sizeof r0);
-        __builtin_memcpy(out + x + lanes, &r1, sizeof r1);
-        __builtin_memcpy(out + os + x, &g0, sizeof g0);
-        __builtin_memcpy(out + os + x + lanes, &g1, sizeof g1);
-        __builtin_memcpy(out + 2 * os + x, &b0, sizeof b0);
-        __builtin_memcpy(out + 2 * os + x + lanes, &b1, sizeof b1);
+        __builtin_memcpy(out, &r0, sizeof r0);
+        __builtin_memcpy(out + lanes, &r1, sizeof r1);
+        __builtin_memcpy(out + strip, &g0, sizeof g0);
+        __builtin_memcpy(out + strip + lanes, &g1, sizeof g1);
+        __builtin_memcpy(out + 2 * strip, &b0, sizeof b0);
+        __builtin_memcpy(out + 2 * strip + lanes, &b1, sizeof b1);
     }
 }
 
@@ -146,21 +155,23 @@ IMGFILTER_ALWAYS_INLINE void down_rows_body(const blur_rows* rows, const float* 
     const int taps = 2 * r + 1;
     const int span = taps - 1 + count;
     const float** column = rows->column;  // ring row of image row y0 - r + j
-    for (int j = 0; j < span; ++j) column[j] = rows->across(clamp_coord(y0 - r + j, rows->height), 0);
-    const std::size_t os = static_cast<std::size_t>(rows->stride);
-    for (int x = 0; x < width; x += 2 * lanes) {
+    constexpr int strip = 2 * lanes;
+    for (int j = 0; j < span; ++j) column[j] = rows->record(clamp_coord(y0 - r + j, rows->height), strip);
+    const std::size_t step = rows->strip_step(strip);
+    std::size_t at = 0;  // the strip's offset from the first strip
+    for (int x = 0; x < width; x += strip, at += step) {
         const int n = width - x;
         for (int b = 0; b < count; ++b) {
             const float* const* source = column + b;
             floats<lanes> r0 = {}, r1 = {}, g0 = {}, g1 = {}, b0 = {}, b1 = {};
             for (int k = 0; k < taps; ++k) {
-                const float* q = source[k] + x;
+                const float* q = source[k] + at;
                 r0 += load_floats<lanes>(q) * w[k];
                 r1 += load_floats<lanes>(q + lanes) * w[k];
-                g0 += load_floats<lanes>(q + os) * w[k];
-                g1 += load_floats<lanes>(q + os + lanes) * w[k];
-                b0 += load_floats<lanes>(q + 2 * os) * w[k];
-                b1 += load_floats<lanes>(q + 2 * os + lanes) * w[k];
+                g0 += load_floats<lanes>(q + strip) * w[k];
+                g1 += load_floats<lanes>(q + strip + lanes) * w[k];
+                b0 += load_floats<lanes>(q + 2 * strip) * w[k];
+                b1 += load_floats<lanes>(q + 2 * strip + lanes) * w[k];
             }
             unsigned char* out = pixels + (static_cast<std::size_t>(y0 + b) * width + x) * 4;
             store_colours<lanes>(out, n, clamp_bytes<lanes>(r0), clamp_bytes<lanes>(g0), clamp_bytes<lanes>(b0));
@@ -268,7 +279,7 @@ int thunk_blur_with(filter_image* image, const void* params, code_path path) {
         set_err("blur: memory allocation failed for vertical pass");
         return 0;
     }
-    const blur_rows rows{width, height, r, slots, padded, stride, source.get(), ring.get(), column.get()};
+    const blur_rows rows{width, height, r, slots, padded, source.get(), ring.get(), column.get()};
     blur_fast(image->pixels, rows, w, path);
     clear_err();
     return 1;
