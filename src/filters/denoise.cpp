@@ -84,7 +84,11 @@ struct denoise_rows {
             red[x] = static_cast<float>(in[x * 4 + 0]);
             green[x] = static_cast<float>(in[x * 4 + 1]);
             blue[x] = static_cast<float>(in[x * 4 + 2]);
-            l[x] = luma_int(in + x * 4);
+        }
+        // luma_int's products and sums, from the converted planes: a separate
+        // loop of whole vectors.
+        for (int x = 0; x < width; ++x) {
+            l[x] = static_cast<int>(0.299f * red[x] + 0.587f * green[x] + 0.114f * blue[x]);
         }
         for (int i = 1; i <= r; ++i) {
             red[-i] = red[0];
