@@ -32,8 +32,8 @@ void vignette_reference(unsigned char* pixels, int width, int height, float cx, 
 
 // The factor is symmetric about both centre lines: with cx = (width - 1) * 0.5f
 // the offsets float(x) - cx and float(width - 1 - x) - cx are exact negatives
-// of each other (multiples of 0.5 below 2^23, so every step is exact), and so
-// are their squares' sources; the same holds for rows. Each factor is therefore
+// of each other (multiples of 0.5 below 2^23, so every step is exact), so
+// their squares are equal; the same holds for rows. Each factor is therefore
 // computed once, with the reference's operations, for a pixel of the top-left
 // quarter and applied to the up to four pixels that mirror it. Beyond 2^24
 // columns or rows float(x) is no longer exact and the mirror is not used.
