@@ -1,0 +1,258 @@
+// The checks that keep crafted files away from the decoder's known faults: a
+// JPEG Huffman table with more than 256 codes wherever the decoder would read
+// it, and images whose RGBA block would pass 2 GB. Valid files, progressive
+// JPEGs with tables between their scans among them, must pass untouched.
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "decode_guards.h"
+#include "imgfilter.h"
+#include "pipeline.h"
+#include "test_support.h"
+
+namespace {
+
+using bytes = std::vector<uint8_t>;
+
+int keep_worker(filter_image*, const void*) {
+    clear_err();
+    return 1;
+}
+
+void append(bytes* to, const bytes& from) { to->insert(to->end(), from.begin(), from.end()); }
+
+void put_be16(bytes* to, unsigned value) {
+    to->push_back(uint8_t(value >> 8));
+    to->push_back(uint8_t(value));
+}
+
+void put_be32(bytes* to, uint32_t value) {
+    put_be16(to, value >> 16);
+    put_be16(to, value & 0xFFFF);
+}
+
+// One Huffman table: class/slot byte, 16 counts, then as many symbol bytes as
+// the counts add up to.
+bytes huffman_table(uint8_t class_and_slot, const bytes& counts) {
+    bytes table{class_and_slot};
+    append(&table, counts);
+    unsigned codes = 0;
+    for (uint8_t count : counts) codes += count;
+    for (unsigned i = 0; i < codes; ++i) table.push_back(uint8_t(i));
+    return table;
+}
+
+// 257 codes: 2 of length 15 and 255 of length 16.
+bytes counts_257() {
+    bytes counts(16, 0);
+    counts[14] = 2;
+    counts[15] = 255;
+    return counts;
+}
+
+// 256 codes, the most a table may hold: 1 of length 15 and 255 of length 16.
+bytes counts_256() {
+    bytes counts(16, 0);
+    counts[14] = 1;
+    counts[15] = 255;
+    return counts;
+}
+
+bytes dht_segment(const bytes& tables, unsigned declared_length) {
+    bytes segment{0xFF, 0xC4};
+    put_be16(&segment, declared_length);
+    append(&segment, tables);
+    return segment;
+}
+
+bytes dht_segment(const bytes& tables) { return dht_segment(tables, unsigned(tables.size()) + 2); }
+
+const bytes k_soi{0xFF, 0xD8};
+const bytes k_eoi{0xFF, 0xD9};
+
+bytes jpeg_of(std::initializer_list<bytes> parts) {
+    bytes file;
+    for (const bytes& part : parts) append(&file, part);
+    return file;
+}
+
+bool refused_for_dht(const bytes& file) {
+    const char* reason = decode_refusal(file.data(), int(file.size()));
+    return reason && std::string(reason) == "bad DHT header";
+}
+
+// Offset of the last occurrence of a two-byte marker.
+size_t last_marker(const bytes& file, uint8_t marker) {
+    for (size_t i = file.size() - 1; i > 0; --i)
+        if (file[i - 1] == 0xFF && file[i] == marker) return i - 1;
+    return std::string::npos;
+}
+
+bytes insert_at(bytes file, size_t offset, const bytes& part) {
+    file.insert(file.begin() + long(offset), part.begin(), part.end());
+    return file;
+}
+
+uint32_t crc32(const uint8_t* data, size_t length) {
+    uint32_t crc = 0xFFFFFFFFu;
+    for (size_t i = 0; i < length; ++i) {
+        crc ^= data[i];
+        for (int bit = 0; bit < 8; ++bit) crc = (crc >> 1) ^ (0xEDB88320u & (0u - (crc & 1u)));
+    }
+    return ~crc;
+}
+
+// A PNG that ends after its IHDR chunk: enough for the header query.
+bytes png_header(uint32_t width, uint32_t height, uint8_t depth, uint8_t colour_type) {
+    bytes file{0x89, 'P', 'N', 'G', 0x0D, 0x0A, 0x1A, 0x0A};
+    bytes chunk{'I', 'H', 'D', 'R'};
+    put_be32(&chunk, width);
+    put_be32(&chunk, height);
+    append(&chunk, {depth, colour_type, 0, 0, 0});
+    put_be32(&file, 13);
+    append(&file, chunk);
+    put_be32(&file, crc32(chunk.data(), chunk.size()));
+    return file;
+}
+
+void put_le32(bytes* to, uint32_t value) {
+    for (int i = 0; i < 4; ++i) to->push_back(uint8_t(value >> (8 * i)));
+}
+
+// A 24-bit BMP with a BITMAPINFOHEADER and no pixel data.
+bytes bmp_header(uint32_t width, uint32_t height) {
+    bytes file{'B', 'M'};
+    put_le32(&file, 54);
+    put_le32(&file, 0);
+    put_le32(&file, 54);
+    put_le32(&file, 40);
+    put_le32(&file, width);
+    put_le32(&file, height);
+    append(&file, {1, 0, 24, 0});
+    for (int i = 0; i < 6; ++i) put_le32(&file, 0);
+    return file;
+}
+
+std::string data_file(const char* name) { return std::string(IMGFILTER_TEST_DATA) + "/" + name; }
+
+class DecodeGuards : public ::testing::Test {
+protected:
+    scratch_dir dir;
+    std::string message() const { return imgfilter_last_error(); }
+    int run(const bytes& file, const std::string& output = "out.png") {
+        if (!write_bytes(dir.path("in.bin"), file)) return -1;
+        return process_image(dir.path("in.bin").c_str(), dir.path(output).c_str(), "test", keep_worker, nullptr);
+    }
+    std::string decode_failure(const char* reason) const {
+        return "test: cannot decode '" + dir.path("in.bin") + "' (" + reason + ")";
+    }
+};
+
+}  // namespace
+
+TEST_F(DecodeGuards, OversizedHuffmanTableIsRefusedBeforeTheDecoder) {
+    const bytes file = jpeg_of({k_soi, dht_segment(huffman_table(0x00, counts_257())), k_eoi});
+    EXPECT_EQ(run(file), 0);
+    EXPECT_EQ(message(), decode_failure("bad DHT header"));
+    EXPECT_FALSE(file_exists(dir.path("out.png")));
+}
+
+TEST_F(DecodeGuards, HuffmanTableWalkFollowsTheDecoder) {
+    EXPECT_FALSE(refused_for_dht(jpeg_of({k_soi, dht_segment(huffman_table(0x00, counts_256())), k_eoi})));
+    // Several tables in one segment: the second one overflows.
+    bytes two_tables = huffman_table(0x00, counts_256());
+    append(&two_tables, huffman_table(0x11, counts_257()));
+    EXPECT_TRUE(refused_for_dht(jpeg_of({k_soi, dht_segment(two_tables), k_eoi})));
+    // A length one byte too long makes the decoder read a further table from
+    // whatever follows the segment.
+    bytes one_value(16, 0);
+    one_value[0] = 1;
+    bytes overlong = dht_segment(huffman_table(0x10, one_value), 2 + 18 + 1);
+    append(&overlong, huffman_table(0x01, counts_257()));
+    EXPECT_TRUE(refused_for_dht(jpeg_of({k_soi, overlong, k_eoi})));
+    // A table with a class the decoder rejects ends its reading of the segment.
+    bytes rejected = huffman_table(0x24, bytes(16, 0));
+    append(&rejected, huffman_table(0x00, counts_257()));
+    EXPECT_FALSE(refused_for_dht(jpeg_of({k_soi, dht_segment(rejected), k_eoi})));
+    // Junk between segments is skipped by the decoder before the first frame.
+    EXPECT_TRUE(refused_for_dht(jpeg_of({k_soi, {0x00, 0x12, 0x34}, dht_segment(huffman_table(0x00, counts_257()))})));
+    // Nothing after the end of the image is read.
+    EXPECT_FALSE(refused_for_dht(jpeg_of({k_soi, k_eoi, dht_segment(huffman_table(0x00, counts_257()))})));
+    // Counts cut off by the end of the file read as 0.
+    bytes cut = jpeg_of({k_soi, dht_segment(huffman_table(0x00, counts_257()))});
+    cut.resize(cut.size() - 257 - 8);
+    EXPECT_FALSE(refused_for_dht(cut));
+}
+
+// The DHT walk runs before the header query, which would parse the table too.
+TEST_F(DecodeGuards, HuffmanTableCheckComesBeforeTheSizeCheck) {
+    bytes frame{0xFF, 0xC0, 0, 11, 8};
+    put_be16(&frame, 65535);
+    put_be16(&frame, 65535);
+    append(&frame, {1, 1, 0x11, 0});
+    const bytes file = jpeg_of({k_soi, dht_segment(huffman_table(0x00, counts_257())), frame, k_eoi});
+    EXPECT_EQ(run(file), 0);
+    EXPECT_EQ(message(), decode_failure("bad DHT header"));
+}
+
+// Progressive files define tables between scans; the decoder reads those too.
+TEST_F(DecodeGuards, HuffmanTablesAfterScanDataAreChecked) {
+    const bytes bad = dht_segment(huffman_table(0x11, counts_257()));
+    ASSERT_TRUE(write_jpg(dir.path("base.jpg"), test_image(9, 7, {10, 200, 30, 255})));
+    const bytes baseline = read_bytes(dir.path("base.jpg"));
+    EXPECT_TRUE(refused_for_dht(insert_at(baseline, last_marker(baseline, 0xD9), bad)));
+    const bytes progressive = read_bytes(data_file("progressive.jpg"));
+    ASSERT_FALSE(progressive.empty());
+    EXPECT_EQ(run(insert_at(progressive, last_marker(progressive, 0xDA), bad)), 0);
+    EXPECT_EQ(message(), decode_failure("bad DHT header"));
+}
+
+// Bytes that look like a table inside an application segment (an embedded
+// thumbnail, say) are that segment's payload, never parsed by the decoder.
+TEST_F(DecodeGuards, TableLookalikesInsidePayloadsAreNotRefused) {
+    ASSERT_TRUE(write_jpg(dir.path("base.jpg"), test_image(9, 7, {10, 200, 30, 255})));
+    const bytes baseline = read_bytes(dir.path("base.jpg"));
+    const bytes lookalike = jpeg_of({k_soi, dht_segment(huffman_table(0x00, counts_257())), k_eoi});
+    bytes app1{0xFF, 0xE1};
+    put_be16(&app1, unsigned(lookalike.size()) + 2);
+    append(&app1, lookalike);
+    EXPECT_EQ(run(insert_at(baseline, 2, app1)), 1) << message();
+    EXPECT_EQ(load_image(dir.path("out.png")), load_image(dir.path("base.jpg")));
+}
+
+TEST_F(DecodeGuards, ValidProgressiveJpegsStillDecode) {
+    for (const char* name : {"progressive.jpg", "progressive_restart.jpg"}) {
+        const bytes file = read_bytes(data_file(name));
+        ASSERT_FALSE(file.empty()) << name;
+        EXPECT_EQ(decode_refusal(file.data(), int(file.size())), nullptr) << name;
+        EXPECT_EQ(run(file), 1) << name << ": " << message();
+        const test_image decoded = load_image(data_file(name));
+        EXPECT_EQ(decoded.width, 23);
+        EXPECT_EQ(load_image(dir.path("out.png")), decoded) << name;
+    }
+}
+
+// Width x height x 4 above 2,147,483,647 is refused from the header alone. The
+// first row is the decoder's 16-bit PNG fault: 2^29 pixels wrap its size. The
+// decoder refuses some large headers by itself, with the same reason.
+TEST_F(DecodeGuards, ImagesBeyondTwoGigabytesAreRefused) {
+    struct size_case {
+        const char* name;
+        bytes file;
+        bool refused;
+    } cases[] = {
+        {"16-bit grey PNG 32768x16384", png_header(32768, 16384, 16, 0), true},
+        {"8-bit grey PNG 65536x8192", png_header(65536, 8192, 8, 0), true},
+        {"8-bit RGBA PNG 16384x32768", png_header(16384, 32768, 8, 6), true},
+        {"BMP 65536x8192", bmp_header(65536, 8192), true},
+        {"16-bit grey PNG 16384x32767", png_header(16384, 32767, 16, 0), false},
+    };
+    for (const size_case& c : cases) {
+        EXPECT_EQ(run(c.file), 0) << c.name;
+        EXPECT_EQ(message() == decode_failure("too large"), c.refused) << c.name << ": " << message();
+    }
+    const bytes fault = png_header(32768, 16384, 16, 0);
+    EXPECT_STREQ(decode_refusal(fault.data(), int(fault.size())), "too large");
+    EXPECT_FALSE(file_exists(dir.path("out.png")));
+}
