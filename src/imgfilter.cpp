@@ -34,4 +34,37 @@ IMGFILTER_API int imgfilter_vignette(const char* input_path, const char* output_
     return run_filter("vignette", input_path, output_path, thunk_vignette, &strength);
 }
 
+IMGFILTER_API int imgfilter_blur(const char* input_path, const char* output_path, float radius) {
+    return run_filter("blur", input_path, output_path, thunk_blur, &radius);
+}
+
+IMGFILTER_API int imgfilter_sharpen(const char* input_path, const char* output_path, float amount) {
+    return run_filter("sharpen", input_path, output_path, thunk_sharpen, &amount);
+}
+
+IMGFILTER_API int imgfilter_kernel(const char* input_path, const char* output_path, const float* weights, int size) {
+    const kernel_params params{weights, size};
+    return run_filter("kernel", input_path, output_path, thunk_kernel, &params);
+}
+
+IMGFILTER_API int imgfilter_emboss(const char* input_path, const char* output_path) {
+    return run_filter("emboss", input_path, output_path, thunk_emboss, nullptr);
+}
+
+IMGFILTER_API int imgfilter_edge_detect(const char* input_path, const char* output_path) {
+    return run_filter("edge_detect", input_path, output_path, thunk_edge_detect, nullptr);
+}
+
+IMGFILTER_API int imgfilter_denoise(const char* input_path, const char* output_path, int strength) {
+    return run_filter("denoise", input_path, output_path, thunk_denoise, &strength);
+}
+
+IMGFILTER_API int imgfilter_pixelate(const char* input_path, const char* output_path, int block_size) {
+    return run_filter("pixelate", input_path, output_path, thunk_pixelate, &block_size);
+}
+
+IMGFILTER_API int imgfilter_oil_paint(const char* input_path, const char* output_path, int radius) {
+    return run_filter("oil_paint", input_path, output_path, thunk_oil_paint, &radius);
+}
+
 }  // extern "C"
