@@ -6,6 +6,14 @@ elseif(MSVC)
   add_compile_options(/W4 /fp:precise)
 endif()
 
+if(IMGFILTER_SANITIZE)
+  # Every report is fatal, so a finding fails the test that provoked it.
+  set(IMGFILTER_SANITIZER_FLAGS
+    -fsanitize=address,undefined,float-cast-overflow -fno-sanitize-recover=all -fno-omit-frame-pointer)
+  add_compile_options(${IMGFILTER_SANITIZER_FLAGS})
+  add_link_options(${IMGFILTER_SANITIZER_FLAGS})
+endif()
+
 # Warnings on, plus the flags that keep the library's surface to the twelve
 # exported functions and keep C++ exceptions from existing at all inside it.
 function(imgfilter_library_flags target)
