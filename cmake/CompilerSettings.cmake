@@ -13,6 +13,10 @@ if(IMGFILTER_SANITIZE)
   add_compile_options(${IMGFILTER_SANITIZER_FLAGS})
   add_link_options(${IMGFILTER_SANITIZER_FLAGS})
 endif()
+if(IMGFILTER_FUZZ)
+  # Coverage feedback for libFuzzer everywhere; only the fuzz targets link its main.
+  add_compile_options(-fsanitize=fuzzer-no-link)
+endif()
 
 # Warnings on, plus the flags that keep the library's surface to the twelve
 # exported functions and keep C++ exceptions from existing at all inside it.

@@ -2,6 +2,7 @@
 
 #include <climits>
 #include <cstddef>
+#include <cstdlib>
 
 #include "stb_image.h"
 
@@ -90,7 +91,8 @@ bool too_large(const unsigned char* bytes, int length) {
     int channels = 0;
     // When the header cannot be read, the decoder runs and reports its own reason.
     if (!stbi_info_from_memory(bytes, length, &width, &height, &channels)) return false;
-    return static_cast<long long>(width) * height * 4 > INT_MAX;
+    // A top-down BMP reports its height negative here, as its header stores it.
+    return std::llabs(width) * std::llabs(height) * 4 > INT_MAX;
 }
 
 }  // namespace
