@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <string>
 
+#include "decode_guards.h"
 #include "fuzz_support.h"
 #include "imgfilter.h"
 #include "stb_image.h"
@@ -22,8 +23,11 @@ constexpr long long k_max_pixels = 1 << 18;
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    // The header query is the decoder's too: like the pipeline, ask it only
+    // about files the guards let through.
+    const bool refused = size > 0 && decode_refusal(data, int(size)) != nullptr;
     int width = -1, height = -1, channels = 0;
-    if (size > 0 && stbi_info_from_memory(data, int(size), &width, &height, &channels)) {
+    if (size > 0 && !refused && stbi_info_from_memory(data, int(size), &width, &height, &channels)) {
         // A top-down BMP reports a negative height here.
         width = std::abs(width);
         height = std::abs(height);
