@@ -221,6 +221,54 @@ TEST_F(DecodeGuards, TableLookalikesInsidePayloadsAreNotRefused) {
     EXPECT_EQ(load_image(dir.path("out.png")), load_image(dir.path("base.jpg")));
 }
 
+// The decoder does not clear its tables, so a scan that names a table no
+// segment defined decodes with leftover heap bytes; as Huffman tables they make
+// it read out of bounds.
+TEST_F(DecodeGuards, ScansUsingUndefinedTablesAreRefused) {
+    ASSERT_TRUE(write_jpg(dir.path("base.jpg"), test_image(9, 7, {10, 200, 30, 255})));
+    const bytes baseline = read_bytes(dir.path("base.jpg"));
+    const size_t scan = last_marker(baseline, 0xDA);
+    const size_t frame = last_marker(baseline, 0xC0);
+    ASSERT_NE(scan, std::string::npos);
+    ASSERT_NE(frame, std::string::npos);
+    EXPECT_EQ(decode_refusal(baseline.data(), int(baseline.size())), nullptr);
+
+    bytes huffman = baseline;
+    huffman[scan + 6] = 0x22;  // first component: DC and AC tables in slot 2, never defined
+    EXPECT_EQ(run(huffman), 0);
+    EXPECT_EQ(message(), decode_failure("undefined table"));
+    bytes ac_only = baseline;
+    ac_only[scan + 6] = 0x03;
+    EXPECT_STREQ(decode_refusal(ac_only.data(), int(ac_only.size())), "undefined table");
+    bytes quantisation = baseline;
+    quantisation[frame + 12] = 3;  // first component dequantised with table 3, never defined
+    EXPECT_EQ(run(quantisation), 0);
+    EXPECT_EQ(message(), decode_failure("undefined table"));
+    // Luma's tables copied to slot 2: defined before the scan they serve, after
+    // it they come too late.
+    bytes late = baseline;
+    late[scan + 6] = 0x22;
+    const size_t segment = last_marker(baseline, 0xC4);
+    bytes moved;
+    for (size_t i = segment + 4; i < segment + 2 + (baseline[segment + 2] << 8 | baseline[segment + 3]);) {
+        unsigned codes = 0;
+        for (size_t k = 1; k <= 16; ++k) codes += baseline[i + k];
+        if ((baseline[i] & 15) == 0) {
+            moved.insert(moved.end(), baseline.begin() + long(i), baseline.begin() + long(i + 17 + codes));
+            moved[moved.size() - 17 - codes] |= 2;
+        }
+        i += 17 + codes;
+    }
+    const bytes dht = dht_segment(moved);
+    EXPECT_STREQ(decode_refusal(late.data(), int(late.size())), "undefined table");
+    const bytes after = insert_at(late, last_marker(late, 0xD9), dht);
+    EXPECT_STREQ(decode_refusal(after.data(), int(after.size())), "undefined table");
+    const bytes early = insert_at(late, scan, dht);
+    EXPECT_EQ(decode_refusal(early.data(), int(early.size())), nullptr);
+    EXPECT_EQ(run(early), 1) << message();
+    EXPECT_EQ(load_image(dir.path("out.png")), load_image(dir.path("base.jpg")));
+}
+
 TEST_F(DecodeGuards, ValidProgressiveJpegsStillDecode) {
     for (const char* name : {"progressive.jpg", "progressive_restart.jpg"}) {
         const bytes file = read_bytes(data_file(name));
