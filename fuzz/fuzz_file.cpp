@@ -18,7 +18,7 @@ const float k_edge_weights[9] = {-1, -1, -1, -1, 8, -1, -1, -1, -1};
 // A decoded image this large would only make every filter slow; the fuzzer
 // learns nothing more from it than from a small one. The decoder's header
 // query decides; files it cannot measure run anyway.
-constexpr long long k_max_pixels = 1 << 18;
+constexpr long long k_max_pixels = 1 << 15;
 
 }  // namespace
 
