@@ -1,13 +1,16 @@
 // imgfilter: the command-line face of the library.
 //   imgfilter FILTER [--PARAM VALUE] INPUT OUTPUT
+//   imgfilter FILTER [--PARAM VALUE] -o OUTDIR [--format jpg|png|bmp] [-j N] [--quiet] INPUT...
 // Exit status: 0 success, 1 the library reported a failure (its message on
-// stderr), 2 the command line was wrong.
+// stderr; in batch mode: any file failed), 2 the command line was wrong.
 #include <cerrno>
 #include <climits>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <vector>
 
+#include "batch.h"
 #include "commands.h"
 #include "imgfilter.h"
 
@@ -16,15 +19,19 @@ namespace {
 constexpr int k_exit_failure = 1;
 constexpr int k_exit_usage = 2;
 
+const char* const k_batch_options = "-o OUTDIR [--format jpg|png|bmp] [-j N] [--quiet] INPUT...";
+
 void print_usage_line(std::FILE* out, const filter_command* command) {
     if (!command) {
         std::fprintf(out, "usage: imgfilter FILTER [--PARAM VALUE] INPUT OUTPUT  (imgfilter --help lists filters)\n");
-    } else if (command->kind == param_kind::none) {
-        std::fprintf(out, "usage: imgfilter %s INPUT OUTPUT\n", command->name);
-    } else {
-        std::fprintf(out, "usage: imgfilter %s [%s %s] INPUT OUTPUT\n", command->name, command->flag,
-                     command->kind == param_kind::weights ? "W1,W2,..." : "VALUE");
+        return;
     }
+    char param[64] = "";
+    if (command->kind != param_kind::none)
+        std::snprintf(param, sizeof param, " [%s %s]", command->flag,
+                      command->kind == param_kind::weights ? "W1,W2,..." : "VALUE");
+    std::fprintf(out, "usage: imgfilter %s%s INPUT OUTPUT\n", command->name, param);
+    std::fprintf(out, "       imgfilter %s%s %s\n", command->name, param, k_batch_options);
 }
 
 int usage_error(const filter_command* command, const char* fmt, const char* detail) {
@@ -38,10 +45,18 @@ int usage_error(const filter_command* command, const char* fmt, const char* deta
 void print_overview() {
     std::printf("imgfilter %d.%d.%d: apply an image filter to a JPEG, PNG or BMP file.\n\n", IMGFILTER_VERSION_MAJOR,
                 IMGFILTER_VERSION_MINOR, IMGFILTER_VERSION_PATCH);
-    std::printf("usage: imgfilter FILTER [--PARAM VALUE] INPUT OUTPUT\n");
-    std::printf("       imgfilter FILTER --help | imgfilter --help | imgfilter --version\n\n");
+    std::printf("Usage: imgfilter FILTER [--PARAM VALUE] INPUT OUTPUT\n");
+    std::printf("  or:  imgfilter FILTER [--PARAM VALUE] %s\n", k_batch_options);
+    std::printf("  or:  imgfilter FILTER --help | imgfilter --help | imgfilter --version\n\n");
     std::printf("The output format follows OUTPUT's extension (.jpg .jpeg .png .bmp), else the input's.\n\n");
-    std::printf("filters:\n");
+    std::printf("Many files at once (batch mode):\n");
+    std::printf("  -o, --output-dir DIR   write each result to DIR under its input's file name\n");
+    std::printf("                         (DIR is created if missing)\n");
+    std::printf("  --format jpg|png|bmp   replace each output name's extension, choosing the format\n");
+    std::printf("  -j, --jobs N           filter N files at a time, each in its own process (default 1)\n");
+    std::printf("  -q, --quiet            no progress bar (it shows only on a terminal) and no summary;\n");
+    std::printf("                         failures are still listed on stderr, one per file\n\n");
+    std::printf("Filters:\n");
     for (std::size_t i = 0; i < k_command_count; ++i) {
         const filter_command& c = k_commands[i];
         std::printf("  %-12s %s\n", c.name, c.summary);
@@ -51,6 +66,8 @@ void print_overview() {
             std::printf("\n");
         }
     }
+    std::printf("\nExit status: 0 when every output was written; 1 when the library refused a file (its\n");
+    std::printf("message goes to stderr); 2 for a wrong command line.\n");
 }
 
 void print_command_help(const filter_command& c) {
@@ -84,21 +101,33 @@ bool parse_integer(const char* text, int* value) {
     return true;
 }
 
-// "w1,w2,...": 9 or 25 numbers. Returns NULL or what was wrong.
-const char* parse_weights(const char* text, param_value* value) {
+// "w1,w2,...": 9 or 25 numbers. On a bad list returns false with what was
+// wrong in problem: the count, or the first item that is not a number.
+bool parse_weights(const char* text, param_value* value, char* problem, std::size_t problem_size) {
     value->weight_count = 0;
     const char* cursor = text;
     for (;;) {
-        if (value->weight_count == 25) return "more than 25 numbers";
+        if (value->weight_count == 25) {
+            std::snprintf(problem, problem_size, "--weights takes 9 or 25 numbers, got more than 25");
+            return false;
+        }
         char* end = nullptr;
         const float weight = std::strtof(cursor, &end);
-        if (end == cursor || (*end != ',' && *end != '\0')) return "an item that is not a number";
+        if (end == cursor || (*end != ',' && *end != '\0')) {
+            const int length = static_cast<int>(std::strcspn(cursor, ","));
+            std::snprintf(problem, problem_size, "--weights: item %d, '%.*s', is not a number", value->weight_count + 1,
+                          length, cursor);
+            return false;
+        }
         value->weights[value->weight_count++] = weight;
         if (*end == '\0') break;
         cursor = end + 1;
     }
-    if (value->weight_count != 9 && value->weight_count != 25) return "a count other than 9 or 25";
-    return nullptr;
+    if (value->weight_count != 9 && value->weight_count != 25) {
+        std::snprintf(problem, problem_size, "--weights takes 9 or 25 numbers, got %d", value->weight_count);
+        return false;
+    }
+    return true;
 }
 
 int parse_value(const filter_command& c, const char* text, param_value* value) {
@@ -110,48 +139,139 @@ int parse_value(const filter_command& c, const char* text, param_value* value) {
             if (!parse_integer(text, &value->integer)) return usage_error(&c, "not a whole number: '%s'", text);
             break;
         case param_kind::weights:
-            if (const char* problem = parse_weights(text, value))
-                return usage_error(&c, "--weights needs 9 or 25 comma-separated numbers; got %s", problem);
+        {
+            char problem[128];
+            if (!parse_weights(text, value, problem, sizeof problem)) return usage_error(&c, "%s", problem);
             break;
+        }
         case param_kind::none: break;
     }
     return 0;
 }
 
-int run_command(const filter_command& c, int argc, char** argv) {
-    param_value value;
-    const char* param_text = c.default_value;
-    const char* paths[2] = {nullptr, nullptr};
-    int path_count = 0;
-    for (int i = 0; i < argc; ++i) {
-        const char* arg = argv[i];
-        if (std::strcmp(arg, "--help") == 0 || std::strcmp(arg, "-h") == 0) {
-            print_command_help(c);
-            return 0;
-        }
-        if (c.kind != param_kind::none && std::strcmp(arg, c.flag) == 0) {
-            if (i + 1 >= argc) return usage_error(&c, "%s needs a value", c.flag);
-            param_text = argv[++i];
-        } else if (c.kind != param_kind::none && std::strncmp(arg, c.flag, std::strlen(c.flag)) == 0 &&
-                   arg[std::strlen(c.flag)] == '=') {
-            param_text = arg + std::strlen(c.flag) + 1;
-        } else if (arg[0] == '-' && arg[1] != '\0' && std::strcmp(arg, "--") != 0) {
-            return usage_error(&c, "unknown option '%s'", arg);
-        } else {
-            if (path_count == 2) return usage_error(&c, "unexpected argument '%s'", arg);
-            paths[path_count++] = arg;
-        }
+struct command_line {
+    const char* param_text = nullptr;
+    std::vector<const char*> paths;
+    const char* output_dir = nullptr;
+    const char* format = nullptr;
+    const char* jobs = nullptr;
+    bool quiet = false;
+};
+
+// Matches "NAME VALUE", then "--NAME=VALUE" for long names and "-XVALUE" for
+// short ones (as in -j4). 1 with *value set, 0 when arg is not this option, -1
+// when its value is missing.
+int option_value(const char* name, int argc, char** argv, int* i, const char** value) {
+    const char* arg = argv[*i];
+    const std::size_t length = std::strlen(name);
+    if (std::strcmp(arg, name) == 0) {
+        if (*i + 1 >= argc) return -1;
+        *value = argv[++*i];
+        return 1;
     }
-    if (path_count != 2) return usage_error(&c, "%s", "needs an INPUT and an OUTPUT path");
-    if (c.kind != param_kind::none) {
-        if (!param_text) return usage_error(&c, "%s is required", c.flag);
-        if (const int status = parse_value(c, param_text, &value)) return status;
+    if (std::strncmp(arg, name, length) != 0) return 0;
+    const bool long_name = name[1] == '-';
+    if (long_name && arg[length] == '=') {
+        *value = arg + length + 1;
+        return 1;
     }
-    if (!c.run(paths[0], paths[1], value)) {
-        std::fprintf(stderr, "imgfilter: %s\n", imgfilter_last_error());
-        return k_exit_failure;
+    if (!long_name && length == 2) {
+        *value = arg + length;
+        return 1;
     }
     return 0;
+}
+
+bool known_format(const char* format) {
+    for (const char* name : {"jpg", "jpeg", "png", "bmp"})
+        if (std::strcmp(format, name) == 0) return true;
+    return false;
+}
+
+// 0 when the arguments were read into *line, else the exit status to leave with
+// (help printed: 0; wrong command line: 2).
+int parse_command_line(const filter_command& c, int argc, char** argv, command_line* line, bool* help) {
+    line->param_text = c.default_value;
+    bool options_ended = false;
+    for (int i = 0; i < argc; ++i) {
+        const char* arg = argv[i];
+        if (options_ended || arg[0] != '-' || arg[1] == '\0') {
+            line->paths.push_back(arg);
+            continue;
+        }
+        if (std::strcmp(arg, "--") == 0) {
+            options_ended = true;
+            continue;
+        }
+        if (std::strcmp(arg, "--help") == 0 || std::strcmp(arg, "-h") == 0) {
+            *help = true;
+            return 0;
+        }
+        if (std::strcmp(arg, "--quiet") == 0 || std::strcmp(arg, "-q") == 0) {
+            line->quiet = true;
+            continue;
+        }
+        struct {
+            const char* name;
+            const char** target;
+        } const valued[] = {
+            {c.flag, &line->param_text}, {"-o", &line->output_dir}, {"--output-dir", &line->output_dir},
+            {"--format", &line->format}, {"-j", &line->jobs},       {"--jobs", &line->jobs},
+        };
+        int matched = 0;
+        for (const auto& option : valued) {
+            if (!option.name) continue;  // a filter without a parameter has no flag
+            matched = option_value(option.name, argc, argv, &i, option.target);
+            if (matched < 0) return usage_error(&c, "%s needs a value", option.name);
+            if (matched) break;
+        }
+        if (!matched) return usage_error(&c, "unknown option '%s'", arg);
+    }
+    return 0;
+}
+
+int run_command(const filter_command& c, int argc, char** argv) {
+    command_line line;
+    bool help = false;
+    if (const int status = parse_command_line(c, argc, argv, &line, &help)) return status;
+    if (help) {
+        print_command_help(c);
+        return 0;
+    }
+
+    param_value value;
+    if (c.kind != param_kind::none) {
+        if (!line.param_text) return usage_error(&c, "%s is required", c.flag);
+        if (const int status = parse_value(c, line.param_text, &value)) return status;
+    }
+
+    if (!line.output_dir) {
+        if (line.format || line.jobs || line.quiet)
+            return usage_error(&c, "%s", "--format, -j and --quiet go with -o OUTDIR");
+        if (line.paths.size() < 2) return usage_error(&c, "%s", "needs an INPUT and an OUTPUT path");
+        if (line.paths.size() > 2) return usage_error(&c, "unexpected argument '%s'", line.paths[2]);
+        if (!c.run(line.paths[0], line.paths[1], value)) {
+            std::fprintf(stderr, "imgfilter: %s\n", imgfilter_last_error());
+            return k_exit_failure;
+        }
+        return 0;
+    }
+
+    batch_request request;
+    request.command = &c;
+    request.value = value;
+    request.inputs = line.paths;
+    request.output_dir = line.output_dir;
+    request.quiet = line.quiet;
+    if (*line.output_dir == '\0') return usage_error(&c, "%s", "-o needs a directory");
+    if (line.paths.empty()) return usage_error(&c, "%s", "needs at least one INPUT with -o OUTDIR");
+    if (line.format) {
+        if (!known_format(line.format)) return usage_error(&c, "--format must be jpg, png or bmp, not '%s'", line.format);
+        request.format = line.format;
+    }
+    if (line.jobs && (!parse_integer(line.jobs, &request.jobs) || request.jobs < 1))
+        return usage_error(&c, "-j needs a whole number of at least 1, not '%s'", line.jobs);
+    return run_batch(request);
 }
 
 }  // namespace

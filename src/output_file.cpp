@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "image_file.h"
+#include "replace_file.h"
 #include "stb_image_write.h"
 
 namespace {
@@ -79,7 +80,7 @@ std::FILE* create_temporary(const char* output_path, heap_ptr<char>* name) {
         else
             std::snprintf(buffer.get(), length + 16, "%s.tmp%d", output_path, attempt);
         errno = 0;
-        std::FILE* file = std::fopen(buffer.get(), "wbx");
+        std::FILE* file = create_new_file(buffer.get());
         if (file) {
             *name = std::move(buffer);
             return file;
@@ -121,7 +122,7 @@ bool write_output_file(const char* output_path, image_format format, const filte
 
     heap_ptr<char> temp_name;
     if (std::FILE* temp = create_temporary(output_path, &temp_name)) {
-        if (encode_and_close(temp, format, image) && std::rename(temp_name.get(), output_path) == 0) return true;
+        if (encode_and_close(temp, format, image) && replace_file(temp_name.get(), output_path)) return true;
         std::remove(temp_name.get());
         return false;
     }

@@ -10,6 +10,7 @@
 #include <ostream>
 #include <stdexcept>
 
+#include "imgfilter.h"
 #include "stb_image.h"
 #include "stb_image_write.h"
 
@@ -50,6 +51,33 @@ int run_worker(filter_fn worker, const test_image& in, const void* params, test_
     return result;
 }
 
+test_image varied_image(int width, int height) {
+    test_image image(width, height);
+    uint32_t state = 12345;
+    for (uint8_t& byte : image.bytes) {
+        state = state * 1103515245u + 12345u;
+        byte = static_cast<uint8_t>(state >> 16);
+    }
+    return image;
+}
+
+file_run run_on_files(const test_image& image, const file_call& call) {
+    scratch_dir dir;
+    const std::string input = dir.path("in.png");
+    const std::string output = dir.path("out.png");
+    if (!write_png(input, image)) throw std::runtime_error("cannot write " + input);
+    const int result = call(input.c_str(), output.c_str());
+    return {result, imgfilter_last_error(), input, file_exists(output)};
+}
+
+file_run run_on_missing_input(const file_call& call) {
+    scratch_dir dir;
+    const std::string input = dir.path("missing.png");
+    const std::string output = dir.path("out.png");
+    const int result = call(input.c_str(), output.c_str());
+    return {result, imgfilter_last_error(), input, file_exists(output)};
+}
+
 scratch_dir::scratch_dir() {
     const char* base = std::getenv("TMPDIR");
     std::string pattern = std::string(base && *base ? base : "/tmp") + "/imgfilter-test-XXXXXX";
@@ -88,7 +116,7 @@ bool write_jpg(const std::string& path, const test_image& image) {
 bool write_bytes(const std::string& path, const std::vector<uint8_t>& bytes) {
     std::FILE* file = std::fopen(path.c_str(), "wb");
     if (!file) return false;
-    // fwrite must not be handed the NULL data() of an empty vector.
+    // An empty vector's data() may be NULL, which fwrite must not be given.
     const bool ok = bytes.empty() || std::fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size();
     return std::fclose(file) == 0 && ok;
 }

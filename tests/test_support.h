@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -16,6 +17,8 @@ struct rgba {
     bool operator==(const rgba& o) const { return r == o.r && g == o.g && b == o.b && a == o.a; }
 };
 std::ostream& operator<<(std::ostream& out, const rgba& p);
+
+inline rgba grey(uint8_t level, uint8_t alpha = 255) { return {level, level, level, alpha}; }
 
 // An image in test-owned memory.
 struct test_image {
@@ -31,6 +34,10 @@ struct test_image {
         return width == o.width && height == o.height && bytes == o.bytes;
     }
 };
+
+// Every byte different from its neighbours, alpha included, from a fixed
+// pseudo-random sequence: for properties that must hold on any picture.
+test_image varied_image(int width, int height);
 
 // Runs a worker on a copy of the image in C-heap memory, as the pipeline would,
 // and returns the worker's result; *out receives the pixels afterwards.
@@ -55,6 +62,21 @@ bool write_bytes(const std::string& path, const std::vector<uint8_t>& bytes);
 std::vector<uint8_t> read_bytes(const std::string& path);
 bool file_exists(const std::string& path);
 std::vector<std::string> list_dir(const std::string& path);
+
+// An exported filter call on real files, made in a scratch directory that is
+// gone when the helper returns.
+struct file_run {
+    int result;
+    std::string message;  // imgfilter_last_error() right after the call
+    std::string input;    // the input path the call was given
+    bool wrote_output;
+};
+using file_call = std::function<int(const char* input, const char* output)>;
+
+// The image written as in.png, the output asked for as out.png.
+file_run run_on_files(const test_image& image, const file_call& call);
+// An input path that names no file.
+file_run run_on_missing_input(const file_call& call);
 
 // Decodes a file to RGBA; an empty image (width 0) when it cannot.
 test_image load_image(const std::string& path);

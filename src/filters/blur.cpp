@@ -17,6 +17,21 @@ int half_width(float twice_radius) {
 
 }  // namespace
 
+void blur_weight_table(float radius, int r, float* weights) {
+    // D and the running sum are single precision and the sum runs from -r to
+    // +r: that order decides the last bit of every weight.
+    const float spread = radius * (radius + radius);
+    float sum = 0.0f;
+    for (int i = -r; i <= r; ++i) {
+        const float q = -static_cast<float>(i * i);
+        const float e = std::exp(q / spread);
+        weights[i + r] = e;
+        sum += e;
+    }
+    // A division per entry, not a multiplication by 1/sum, which rounds twice.
+    for (int k = 0; k <= 2 * r; ++k) weights[k] = weights[k] / sum;
+}
+
 int thunk_blur(filter_image* image, const void* params) {
     const float radius = *static_cast<const float*>(params);
     // Written so that NaN fails too: NaN weights would blacken the picture.
@@ -46,15 +61,8 @@ int thunk_blur(filter_image* image, const void* params) {
         set_err("blur: memory allocation failed for weights");
         return 0;
     }
-    float* w = weights.get();
-    float sum = 0.0f;
-    for (int i = -r; i <= r; ++i) {
-        const float q = -static_cast<float>(i * i);
-        const float e = std::exp(q / spread);
-        w[i + r] = e;
-        sum += e;
-    }
-    for (int k = 0; k < taps; ++k) w[k] = w[k] / sum;
+    const float* w = weights.get();
+    blur_weight_table(radius, r, weights.get());
 
     const unsigned long long count = static_cast<unsigned long long>(width) * static_cast<unsigned long long>(height);
     heap_ptr<float> across = heap_alloc<float>(count * 4);

@@ -81,6 +81,10 @@ int thunk_denoise(filter_image* image, const void* params);
 int thunk_pixelate(filter_image* image, const void* params);
 int thunk_oil_paint(filter_image* image, const void* params);
 
+// The blur's normalised Gaussian for a positive radius whose 2 * radius^2 does
+// not vanish, over the half-width r: entry k (0..2r) weighs the displacement k - r.
+void blur_weight_table(float radius, int r, float* weights);
+
 int apply_denoise(filter_image* image, int strength);
 int apply_oil_paint(filter_image* image, int radius);
 

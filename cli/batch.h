@@ -1,0 +1,25 @@
+// Batch mode: one filter over many input files into one output directory.
+#ifndef IMGFILTER_CLI_BATCH_H
+#define IMGFILTER_CLI_BATCH_H
+
+#include <string>
+#include <vector>
+
+#include "commands.h"
+
+struct batch_request {
+    const filter_command* command;
+    param_value value;
+    std::vector<const char*> inputs;
+    std::string output_dir;
+    const char* format = nullptr;  // "jpg", "png" or "bmp"; NULL keeps each input's name
+    int jobs = 1;                  // worker processes at a time
+    bool quiet = false;
+};
+
+// Filters every input, then reports: a line per failure on stderr, a count on
+// stdout (unless quiet). Returns the exit status: 0 when every file was
+// written, 1 otherwise.
+int run_batch(const batch_request& request);
+
+#endif

@@ -1,0 +1,176 @@
+// The tool's batch mode: many inputs, one output directory, worker processes,
+// a progress bar on terminals only, and a report of every failure.
+#include <pty.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <string>
+#include <vector>
+
+#include "cli_run.h"
+
+namespace {
+
+class CliBatch : public ::testing::Test {
+protected:
+    scratch_dir dir;
+
+    void SetUp() override {
+        test_image image(7, 5);
+        for (int y = 0; y < 5; ++y)
+            for (int x = 0; x < 7; ++x) image.set(x, y, {uint8_t(x * 30), uint8_t(y * 50), uint8_t(x * y * 7), 255});
+        ASSERT_TRUE(write_png(dir.path("a.png"), image));
+        ASSERT_TRUE(write_bmp(dir.path("b.bmp"), image));
+        ASSERT_TRUE(write_jpg(dir.path("c.jpg"), image));
+        ASSERT_TRUE(write_bytes(dir.path("junk.png"), {'n', 'o', 't', ' ', 'a', 'n', ' ', 'i', 'm', 'a', 'g', 'e'}));
+    }
+    cli_outcome run(const std::string& arguments) { return run_cli(dir, arguments); }
+    std::string q(const std::string& name) const { return quoted(dir, name); }
+    std::string inputs() const { return q("a.png") + " " + q("b.bmp") + " " + q("c.jpg"); }
+};
+
+std::vector<std::string> sorted_listing(const std::string& path) {
+    std::vector<std::string> names = list_dir(path);
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+std::vector<std::string> lines(const std::string& text) {
+    std::vector<std::string> result;
+    std::size_t start = 0;
+    for (std::size_t end; (end = text.find('\n', start)) != std::string::npos; start = end + 1)
+        result.push_back(text.substr(start, end - start));
+    return result;
+}
+
+}  // namespace
+
+TEST_F(CliBatch, OutputsAreNamedAfterInputsAndEqualSingleRuns) {
+    const cli_outcome result = run("blur --radius 1.5 -o " + q("out") + " " + inputs());
+    ASSERT_EQ(result.status, 0) << result.err;
+    EXPECT_EQ(result.err, "");
+    EXPECT_EQ(result.out.rfind("imgfilter: 3 of 3 files written to " + dir.path("out") + ", 0 failed (", 0), 0u)
+        << result.out;
+    EXPECT_EQ(sorted_listing(dir.path("out")), (std::vector<std::string>{"a.png", "b.bmp", "c.jpg"}));
+    for (const char* name : {"a.png", "b.bmp", "c.jpg"}) {
+        ASSERT_EQ(run("blur --radius 1.5 " + q(name) + " " + q(std::string("single-") + name)).status, 0);
+        EXPECT_EQ(read_bytes(dir.path("out/") + name), read_bytes(dir.path(std::string("single-") + name))) << name;
+    }
+}
+
+TEST_F(CliBatch, FormatReplacesTheExtensionAndChoosesTheEncoder) {
+    ASSERT_TRUE(write_bytes(dir.path("my.photo.png"), read_bytes(dir.path("a.png"))));
+    ASSERT_TRUE(write_bytes(dir.path(".hidden"), read_bytes(dir.path("a.png"))));
+    ASSERT_TRUE(write_bytes(dir.path("noext"), read_bytes(dir.path("a.png"))));
+    const cli_outcome result = run("emboss --format=jpg -o " + q("out") + " " + inputs() + " " + q("my.photo.png") +
+                                   " " + q(".hidden") + " " + q("noext"));
+    ASSERT_EQ(result.status, 0) << result.err;
+    EXPECT_EQ(sorted_listing(dir.path("out")),
+              (std::vector<std::string>{".hidden.jpg", "a.jpg", "b.jpg", "c.jpg", "my.photo.jpg", "noext.jpg"}));
+    for (const std::string& name : list_dir(dir.path("out"))) EXPECT_EQ(file_kind(dir.path("out/") + name), "jpeg");
+}
+
+TEST_F(CliBatch, EveryFailureIsListedWithItsMessageAndTheRestIsWritten) {
+    const std::string arguments = "--block-size 2 --format png -o " + q("out") + " " + q("a.png") + " " +
+                                  q("missing.png") + " " + q("b.bmp") + " " + q("junk.png") + " " + q("a.png");
+    for (const char* jobs : {"", "-j 1", "-j 3", "--jobs=8"}) {
+        SCOPED_TRACE(jobs);
+        const cli_outcome result = run(std::string("pixelate ") + jobs + " " + arguments);
+        EXPECT_EQ(result.status, 1);
+        // Listed in the order of the command line, whatever order the workers finished in.
+        EXPECT_EQ(lines(result.err),
+                  (std::vector<std::string>{
+                      "imgfilter: " + dir.path("missing.png") + ": pixelate: cannot read input file '" +
+                          dir.path("missing.png") + "'",
+                      "imgfilter: " + dir.path("junk.png") + ": pixelate: unsupported image format for '" +
+                          dir.path("junk.png") + "'",
+                      "imgfilter: " + dir.path("a.png") + ": '" + dir.path("out/a.png") + "' is already the output of '" +
+                          dir.path("a.png") + "'",
+                  }));
+        EXPECT_EQ(result.out.rfind("imgfilter: 2 of 5 files written to " + dir.path("out") + ", 3 failed (", 0), 0u)
+            << result.out;
+        EXPECT_EQ(sorted_listing(dir.path("out")), (std::vector<std::string>{"a.png", "b.png"}));
+    }
+}
+
+TEST_F(CliBatch, AParameterRefusedByTheLibraryFailsEachFile) {
+    const cli_outcome result = run("denoise --strength 11 -q -o " + q("out") + " " + q("a.png") + " " + q("b.bmp"));
+    EXPECT_EQ(result.status, 1);
+    EXPECT_EQ(result.out, "");  // --quiet drops the summary, never the failures
+    EXPECT_EQ(lines(result.err), (std::vector<std::string>{
+                                     "imgfilter: " + dir.path("a.png") + ": denoise: strength 11 out of range 1..10",
+                                     "imgfilter: " + dir.path("b.bmp") + ": denoise: strength 11 out of range 1..10",
+                                 }));
+    EXPECT_TRUE(list_dir(dir.path("out")).empty());
+}
+
+TEST_F(CliBatch, OutputDirectoryIsCreatedOrRefused) {
+    EXPECT_EQ(run("emboss -o " + q("new") + " " + q("a.png")).status, 0);
+    EXPECT_TRUE(file_exists(dir.path("new/a.png")));
+
+    const cli_outcome file = run("emboss -o " + q("a.png") + " " + q("b.bmp"));
+    EXPECT_EQ(file.status, 1);
+    EXPECT_EQ(file.err, "imgfilter: '" + dir.path("a.png") + "' exists and is not a directory\n");
+
+    const cli_outcome deep = run("emboss -o " + q("no/such/dir") + " " + q("b.bmp"));
+    EXPECT_EQ(deep.status, 1);
+    EXPECT_EQ(deep.err.rfind("imgfilter: cannot create output directory '" + dir.path("no/such/dir") + "': ", 0), 0u);
+}
+
+TEST_F(CliBatch, DoubleDashEndsTheOptions) {
+    ASSERT_TRUE(write_bytes(dir.path("-dash.png"), read_bytes(dir.path("a.png"))));
+    const cli_outcome result = run("edge-detect -o " + q("out") + " -- " + q("-dash.png"));
+    EXPECT_EQ(result.status, 0) << result.err;
+    EXPECT_TRUE(file_exists(dir.path("out/-dash.png")));
+}
+
+TEST_F(CliBatch, NoProgressBarOffATerminal) {
+    const cli_outcome result = run("emboss -j 2 -o " + q("out") + " " + inputs());
+    EXPECT_EQ(result.status, 0);
+    EXPECT_EQ(result.err, "");
+    EXPECT_EQ(result.out.find('\r'), std::string::npos);
+}
+
+TEST_F(CliBatch, ProgressBarOnATerminal) {
+    // The tool runs with stdout and stderr on a pseudo-terminal.
+    const std::string out_dir = dir.path("out"), a = dir.path("a.png"), b = dir.path("b.bmp");
+    for (bool quiet : {false, true}) {
+        int terminal = -1;
+        const pid_t pid = forkpty(&terminal, nullptr, nullptr, nullptr);
+        ASSERT_GE(pid, 0);
+        if (pid == 0) {
+            const char* argv[] = {IMGFILTER_CLI, "emboss", "-o", out_dir.c_str(), a.c_str(), b.c_str(),
+                                  quiet ? "--quiet" : "-j1", nullptr};
+            execv(IMGFILTER_CLI, const_cast<char**>(argv));
+            _exit(127);
+        }
+        std::string screen;
+        char buffer[256];
+        for (ssize_t n; (n = read(terminal, buffer, sizeof buffer)) > 0;) screen.append(buffer, size_t(n));
+        close(terminal);
+        int status = 0;
+        waitpid(pid, &status, 0);
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+        if (quiet) {
+            EXPECT_EQ(screen, "");
+        } else {
+            EXPECT_NE(screen.find("\r[" + std::string(30, '.') + "] 0/2  0:"), std::string::npos) << screen;
+            EXPECT_NE(screen.find("\r[" + std::string(30, '#') + "] 2/2  "), std::string::npos) << screen;
+            EXPECT_NE(screen.find("imgfilter: 2 of 2 files written to " + out_dir + ", 0 failed"), std::string::npos);
+        }
+    }
+}
+
+TEST_F(CliBatch, BadBatchCommandLinesAreExitTwo) {
+    for (const std::string& arguments :
+         {std::string("emboss -o"), "emboss -o " + q("out"), "emboss --format gif -o " + q("out") + " " + q("a.png"),
+          "emboss -j 0 -o " + q("out") + " " + q("a.png"), "emboss -j x -o " + q("out") + " " + q("a.png"),
+          "emboss --format png " + q("a.png") + " " + q("b.png"), "emboss -j 2 " + q("a.png") + " " + q("b.png"),
+          "emboss --quiet " + q("a.png") + " " + q("b.png"), "emboss -o '' " + q("a.png")}) {
+        const cli_outcome result = run(arguments);
+        EXPECT_EQ(result.status, 2) << arguments;
+        EXPECT_NE(result.err.find("usage: imgfilter emboss"), std::string::npos) << arguments;
+    }
+    EXPECT_FALSE(file_exists(dir.path("out")));
+}

@@ -1,0 +1,117 @@
+#include <climits>
+#include <string>
+
+#include "imgfilter.h"
+#include "test_support.h"
+
+namespace {
+
+int oil_paint(const test_image& in, int radius, test_image* out) {
+    return run_worker(thunk_oil_paint, in, &radius, out);
+}
+
+}  // namespace
+
+// Five different brightness levels in the cross, one count each, so the
+// darkest wins; the four diagonals share a level and would win if they counted.
+TEST(OilPaint, RadiusOneIsACrossWithoutDiagonals) {
+    test_image in(3, 3, grey(200));
+    in.set(1, 1, grey(100));
+    in.set(1, 0, grey(120));
+    in.set(0, 1, grey(140));
+    in.set(2, 1, grey(160));
+    in.set(1, 2, grey(175));
+    test_image out;
+    ASSERT_EQ(oil_paint(in, 1, &out), 1);
+    EXPECT_EQ(out.at(1, 1), grey(100));
+}
+
+// Levels 1 and 15 hold two samples each, level 0 one: the darker level wins
+// and its mean truncates, 21.5 to 21.
+TEST(OilPaint, TieGoesToTheDarkerLevelAndMeansTruncate) {
+    test_image in(3, 3, grey(0));
+    in.set(1, 1, grey(201));
+    in.set(2, 1, {200, 201, 199, 255});
+    in.set(1, 0, grey(10));
+    in.set(0, 1, {21, 19, 20, 255});
+    in.set(1, 2, {22, 20, 20, 255});
+    test_image out;
+    ASSERT_EQ(oil_paint(in, 1, &out), 1);
+    EXPECT_EQ(out.at(1, 1), (rgba{21, 19, 20, 255}));
+}
+
+TEST(OilPaint, MeansTruncate) {
+    test_image in(3, 1, {10, 0, 0, 255});
+    in.set(1, 0, {11, 1, 3, 255});
+    test_image out;
+    ASSERT_EQ(oil_paint(in, 1, &out), 1);
+    // The middle pixel of one row reads itself three times (as the centre, up and
+    // down) and each neighbour once, all in level 0: 53 / 5, 3 / 5 and 9 / 5.
+    EXPECT_EQ(out.at(1, 0), (rgba{10, 0, 1, 255}));
+}
+
+// The upper-left pixel reads itself as the centre and for the displacements up
+// and left; its two darker neighbours hold only two samples.
+TEST(OilPaint, CornerCountsThreeTimes) {
+    test_image in(3, 3, grey(20));
+    in.set(0, 0, grey(200));
+    test_image out;
+    ASSERT_EQ(oil_paint(in, 1, &out), 1);
+    EXPECT_EQ(out.at(0, 0), grey(200));
+}
+
+TEST(OilPaint, RadiiAboveThirtyActAsThirty) {
+    const test_image in = varied_image(66, 64);
+    test_image at_29, at_30, at_1000, at_max;
+    ASSERT_EQ(oil_paint(in, 29, &at_29), 1);
+    ASSERT_EQ(oil_paint(in, 30, &at_30), 1);
+    ASSERT_EQ(oil_paint(in, 1000, &at_1000), 1);
+    ASSERT_EQ(oil_paint(in, INT_MAX, &at_max), 1);
+    EXPECT_EQ(at_1000, at_30);
+    EXPECT_EQ(at_max, at_30);
+    EXPECT_FALSE(at_29 == at_30);
+}
+
+TEST(OilPaint, FlatAndSinglePixelImagesAreUnchanged) {
+    for (int radius : {1, 2, 7, 30, 31}) {
+        test_image out;
+        ASSERT_EQ(oil_paint(test_image(5, 4, {9, 99, 199, 33}), radius, &out), 1);
+        EXPECT_EQ(out, test_image(5, 4, {9, 99, 199, 33})) << radius;
+        ASSERT_EQ(oil_paint(test_image(1, 1, {255, 0, 128, 2}), radius, &out), 1);
+        EXPECT_EQ(out, test_image(1, 1, {255, 0, 128, 2})) << radius;
+    }
+}
+
+TEST(OilPaint, AlphaNeverChanges) {
+    const test_image in = varied_image(10, 9);
+    for (int radius : {1, 3}) {
+        test_image out;
+        ASSERT_EQ(oil_paint(in, radius, &out), 1);
+        bool colour_changed = false;
+        for (int y = 0; y < in.height; ++y) {
+            for (int x = 0; x < in.width; ++x) {
+                EXPECT_EQ(out.at(x, y).a, in.at(x, y).a) << x << "," << y;
+                colour_changed = colour_changed || out.at(x, y).r != in.at(x, y).r;
+            }
+        }
+        EXPECT_TRUE(colour_changed) << radius;
+    }
+}
+
+TEST(OilPaint, RadiusBelowOneIsRefused) {
+    for (int radius : {0, -3, INT_MIN}) {
+        const file_run run = run_on_files(varied_image(4, 4), [&](const char* in, const char* out) {
+            return imgfilter_oil_paint(in, out, radius);
+        });
+        EXPECT_EQ(run.result, 0);
+        EXPECT_EQ(run.message, "oil_paint: radius must be >= 1, got " + std::to_string(radius));
+        EXPECT_FALSE(run.wrote_output) << radius;
+    }
+}
+
+TEST(OilPaint, UnreadableInputIsReportedBeforeTheRadius) {
+    const file_run run =
+        run_on_missing_input([](const char* in, const char* out) { return imgfilter_oil_paint(in, out, 0); });
+    EXPECT_EQ(run.result, 0);
+    EXPECT_EQ(run.message, "oil_paint: cannot read input file '" + run.input + "'");
+}

@@ -1,0 +1,119 @@
+#include <cmath>
+#include <limits>
+#include <string>
+
+#include "imgfilter.h"
+#include "test_support.h"
+
+namespace {
+
+int sharpen(const test_image& in, float amount, test_image* out) {
+    return run_worker(thunk_sharpen, in, &amount, out);
+}
+
+// Grey 50 all round a centre of grey 100.
+test_image bright_centre() {
+    test_image image(3, 3, grey(50));
+    image.set(1, 1, grey(100));
+    return image;
+}
+
+void expect_ring(const test_image& out, int corner, int edge, int centre) {
+    for (int y = 0; y < 3; ++y) {
+        for (int x = 0; x < 3; ++x) {
+            const int off_axis = (x != 1) + (y != 1);
+            const int expected = off_axis == 2 ? corner : off_axis == 1 ? edge : centre;
+            EXPECT_EQ(out.at(x, y), grey(static_cast<uint8_t>(expected))) << "at " << x << "," << y;
+        }
+    }
+}
+
+}  // namespace
+
+TEST(Sharpen, BrightCentreAtThreeAmounts) {
+    const struct {
+        float amount;
+        int corner, edge, centre;
+    } cases[] = {{1.0f, 50, 38, 150}, {0.5f, 50, 44, 125}, {5.0f, 50, 0, 255}};
+    for (const auto& c : cases) {
+        test_image out;
+        ASSERT_EQ(sharpen(bright_centre(), c.amount, &out), 1);
+        SCOPED_TRACE(c.amount);
+        expect_ring(out, c.corner, c.edge, c.centre);
+    }
+}
+
+// Every neighbour of a one-pixel-wide image's missing side is the pixel itself:
+// in a column only up and down differ from it.
+TEST(Sharpen, ColumnReadsOnlyUpAndDown) {
+    test_image column(1, 3, grey(50));
+    column.set(0, 1, grey(100));
+    test_image out;
+    ASSERT_EQ(sharpen(column, 1.0f, &out), 1);
+    EXPECT_EQ(out.at(0, 0), grey(38));  // 2*50 - (50+50+50+100)/4 = 37.5, half rounds up
+    EXPECT_EQ(out.at(0, 1), grey(125));  // 2*100 - (50+50+100+100)/4
+    EXPECT_EQ(out.at(0, 2), grey(38));
+}
+
+TEST(Sharpen, ZeroAmountKeepsEveryPixel) {
+    const test_image in = varied_image(5, 4);
+    for (float amount : {0.0f, -0.0f}) {
+        const file_run run = run_on_files(in, [&](const char* input, const char* output) {
+            const int result = imgfilter_sharpen(input, output, amount);
+            EXPECT_EQ(load_image(output), in);
+            return result;
+        });
+        EXPECT_EQ(run.result, 1);
+        EXPECT_EQ(run.message, "");
+    }
+}
+
+TEST(Sharpen, FlatAndSinglePixelImagesAreUnchanged) {
+    for (float amount : {0.1f, 1.0f, 2.5f, 5.0f}) {
+        test_image out;
+        ASSERT_EQ(sharpen(test_image(4, 3, {0, 77, 255, 10}), amount, &out), 1);
+        EXPECT_EQ(out, test_image(4, 3, {0, 77, 255, 10})) << amount;
+        ASSERT_EQ(sharpen(test_image(1, 1, {200, 3, 99, 0}), amount, &out), 1);
+        EXPECT_EQ(out, test_image(1, 1, {200, 3, 99, 0})) << amount;
+    }
+}
+
+TEST(Sharpen, AlphaNeverChanges) {
+    const test_image in = varied_image(11, 8);
+    test_image out;
+    ASSERT_EQ(sharpen(in, 3.0f, &out), 1);
+    bool colour_changed = false;
+    for (int y = 0; y < in.height; ++y) {
+        for (int x = 0; x < in.width; ++x) {
+            EXPECT_EQ(out.at(x, y).a, in.at(x, y).a) << x << "," << y;
+            colour_changed = colour_changed || out.at(x, y).g != in.at(x, y).g;
+        }
+    }
+    EXPECT_TRUE(colour_changed);
+}
+
+TEST(Sharpen, AmountsOutsideTheRangeNameThemselvesAndWriteNothing) {
+    const struct {
+        float amount;
+        const char* printed;
+    } cases[] = {{5.5f, "5.5"},
+                 {std::nextafter(5.0f, 6.0f), "5"},
+                 {-0.1f, "-0.1"},
+                 {std::numeric_limits<float>::quiet_NaN(), "nan"},
+                 {std::numeric_limits<float>::infinity(), "inf"}};
+    for (const auto& c : cases) {
+        const file_run run = run_on_files(bright_centre(), [&](const char* in, const char* out) {
+            return imgfilter_sharpen(in, out, c.amount);
+        });
+        EXPECT_EQ(run.result, 0);
+        EXPECT_EQ(run.message, std::string("sharpen: amount ") + c.printed + " out of range 0.0..5.0");
+        EXPECT_FALSE(run.wrote_output) << c.printed;
+    }
+}
+
+TEST(Sharpen, UnreadableInputIsReportedBeforeTheAmount) {
+    const file_run run =
+        run_on_missing_input([](const char* in, const char* out) { return imgfilter_sharpen(in, out, 9.0f); });
+    EXPECT_EQ(run.result, 0);
+    EXPECT_EQ(run.message, "sharpen: cannot read input file '" + run.input + "'");
+}
