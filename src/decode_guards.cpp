@@ -136,9 +136,8 @@ std::size_t skip_entropy_coded_data(const jpeg_bytes& file, std::size_t offset) 
 // decoder is strict: junk between segments is skipped and markers without a
 // length are passed over, so no table the decoder reaches is missed and none
 // it defines goes unseen.
-jpeg_fault find_jpeg_fault(const jpeg_bytes& file) {
+jpeg_fault find_jpeg_fault(const jpeg_bytes& file, std::size_t offset) {
     jpeg_tables tables;
-    std::size_t offset = 2;  // after SOI
     for (;;) {
         while (offset < file.length && file.data[offset] != 0xFF) ++offset;
         while (offset < file.length && file.data[offset] == 0xFF) ++offset;
@@ -181,9 +180,14 @@ bool too_large(const unsigned char* bytes, int length) {
 }  // namespace
 
 const char* decode_refusal(const unsigned char* bytes, int length) {
-    // The JPEG walk comes first because the header query parses DHT segments too.
-    if (length >= 2 && bytes[0] == 0xFF && bytes[1] == 0xD8) {
-        switch (find_jpeg_fault(jpeg_bytes{bytes, static_cast<std::size_t>(length)})) {
+    // The JPEG walk comes first because the header query parses DHT segments
+    // too. The decoder takes any file for a JPEG whose fill bytes (FF) lead to
+    // an SOI marker; the pipeline passes it only those that begin FF D8.
+    const jpeg_bytes file{bytes, length > 0 ? static_cast<std::size_t>(length) : 0};
+    std::size_t soi = 0;
+    while (soi < file.length && bytes[soi] == 0xFF) ++soi;
+    if (soi > 0 && soi < file.length && bytes[soi] == 0xD8) {
+        switch (find_jpeg_fault(file, soi + 1)) {
             case jpeg_fault::oversized_huffman_table: return "bad DHT header";
             case jpeg_fault::undefined_table: return "undefined table";
             case jpeg_fault::none: break;

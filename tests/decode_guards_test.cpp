@@ -175,6 +175,9 @@ TEST_F(DecodeGuards, HuffmanTableWalkFollowsTheDecoder) {
     bytes rejected = huffman_table(0x24, bytes(16, 0));
     append(&rejected, huffman_table(0x00, counts_257()));
     EXPECT_FALSE(refused_for_dht(jpeg_of({k_soi, dht_segment(rejected), k_eoi})));
+    // Fill bytes before the SOI marker: the decoder still takes the file for a
+    // JPEG (the pipeline's signature test does not, but the guard stands alone).
+    EXPECT_TRUE(refused_for_dht(jpeg_of({{0xFF, 0xFF}, k_soi, dht_segment(huffman_table(0x00, counts_257()))})));
     // Junk between segments is skipped by the decoder before the first frame.
     EXPECT_TRUE(refused_for_dht(jpeg_of({k_soi, {0x00, 0x12, 0x34}, dht_segment(huffman_table(0x00, counts_257()))})));
     // Nothing after the end of the image is read.
