@@ -2,6 +2,7 @@
 
 #include <climits>
 #include <cstddef>
+#include <cstdint>
 #include <cstdlib>
 
 #include "stb_image.h"
@@ -30,9 +31,12 @@ struct jpeg_tables {
     int components = 0;
     unsigned component_id[4] = {};
     unsigned component_quantisation[4] = {};
+    // Whether a scan has set every coefficient of the component: any scan in a
+    // baseline frame, the first DC scan in a progressive one.
+    bool component_initialised[4] = {};
 };
 
-enum class jpeg_fault { none, oversized_huffman_table, undefined_table };
+enum class jpeg_fault { none, oversized_huffman_table, undefined_table, missing_scan };
 
 // stb_image builds each Huffman table into arrays of 256 symbols without
 // checking the counts, so a table that declares more than 256 codes writes past
@@ -86,27 +90,43 @@ void read_sof(const jpeg_bytes& file, std::size_t length_field, unsigned marker,
 // scans a DC and an AC table, progressive first DC scans a DC table, DC
 // refinements none, AC scans an AC table; every component dequantises with its
 // frame table. Selectors the decoder rejects are left to it.
-bool scan_uses_undefined_table(const jpeg_bytes& file, std::size_t length_field, const jpeg_tables& tables) {
+//
+// The decoder's coefficient and sample buffers are not cleared either: only a
+// baseline scan or a progressive first DC scan sets a component's every
+// coefficient. A progressive scan that refines a component before that, like a
+// component no scan ever visits, would carry leftover heap bytes into the image.
+jpeg_fault check_scan(const jpeg_bytes& file, std::size_t length_field, jpeg_tables* tables) {
     const unsigned count = file.at(length_field + 2);
     const std::size_t after = length_field + 3 + 2 * static_cast<std::size_t>(count);
     const unsigned spectral_start = file.at(after);
     const unsigned approximation_high = file.at(after + 2) >> 4;
-    const bool uses_dc = !tables.progressive || (spectral_start == 0 && approximation_high == 0);
-    const bool uses_ac = !tables.progressive || spectral_start != 0;
+    const bool first_dc = spectral_start == 0 && approximation_high == 0;
+    const bool uses_dc = !tables->progressive || first_dc;
+    const bool uses_ac = !tables->progressive || spectral_start != 0;
     for (unsigned i = 0; i < count && i < 4; ++i) {
         const unsigned id = file.at(length_field + 3 + 2 * i);
         const unsigned dc = file.at(length_field + 4 + 2 * i) >> 4;
         const unsigned ac = file.at(length_field + 4 + 2 * i) & 15;
-        for (int c = 0; c < tables.components; ++c) {
-            if (tables.component_id[c] != id) continue;
-            const unsigned quantisation = tables.component_quantisation[c];
-            if (quantisation <= 3 && !tables.quantisation[quantisation]) return true;
-            if (uses_dc && dc <= 3 && !tables.huffman[0][dc]) return true;
-            if (uses_ac && ac <= 3 && !tables.huffman[1][ac]) return true;
+        for (int c = 0; c < tables->components; ++c) {
+            if (tables->component_id[c] != id) continue;
+            const unsigned quantisation = tables->component_quantisation[c];
+            if (quantisation <= 3 && !tables->quantisation[quantisation]) return jpeg_fault::undefined_table;
+            if (uses_dc && dc <= 3 && !tables->huffman[0][dc]) return jpeg_fault::undefined_table;
+            if (uses_ac && ac <= 3 && !tables->huffman[1][ac]) return jpeg_fault::undefined_table;
+            if (!tables->progressive || first_dc) tables->component_initialised[c] = true;
+            if (!tables->component_initialised[c]) return jpeg_fault::missing_scan;
             break;
         }
     }
-    return false;
+    return jpeg_fault::none;
+}
+
+// The decoder succeeds only at the end-of-image marker, and then builds the
+// image from every component of the frame.
+jpeg_fault check_image_end(const jpeg_tables& tables) {
+    for (int c = 0; c < tables.components; ++c)
+        if (!tables.component_initialised[c]) return jpeg_fault::missing_scan;
+    return jpeg_fault::none;
 }
 
 bool is_restart(unsigned marker) { return marker >= 0xD0 && marker <= 0xD7; }
@@ -143,7 +163,7 @@ jpeg_fault find_jpeg_fault(const jpeg_bytes& file, std::size_t offset) {
         while (offset < file.length && file.data[offset] == 0xFF) ++offset;
         if (offset >= file.length) return jpeg_fault::none;
         const unsigned marker = file.data[offset++];
-        if (marker == 0xD9) return jpeg_fault::none;  // end of image: the decoder stops reading
+        if (marker == 0xD9) return check_image_end(tables);  // the decoder stops reading here
         if (marker == 0x00 || marker == 0x01 || marker == 0xD8 || is_restart(marker)) continue;
         const unsigned segment_length = file.be16(offset);
         if (segment_length < 2) return jpeg_fault::none;  // every such segment stops the decoder with an error
@@ -154,12 +174,55 @@ jpeg_fault find_jpeg_fault(const jpeg_bytes& file, std::size_t offset) {
             read_dqt(file, offset, &tables);
         } else if (marker >= 0xC0 && marker <= 0xC2) {
             read_sof(file, offset, marker, &tables);
-        } else if (marker == 0xDA && scan_uses_undefined_table(file, offset, tables)) {
-            return jpeg_fault::undefined_table;
+        } else if (marker == 0xDA) {
+            const jpeg_fault fault = check_scan(file, offset, &tables);
+            if (fault != jpeg_fault::none) return fault;
         }
         offset += segment_length;
         if (marker == 0xDA) offset = skip_entropy_coded_data(file, offset);
     }
+}
+
+// stb_image reads a paletted BMP's colours into a stack array of 256 entries
+// and fills only as many as the file's palette holds; a pixel whose index lies
+// beyond them takes the colour of whatever the stack held there, and the
+// output file then carries those bytes. The layout is read as the decoder reads
+// it; bytes past the end read as 0, an index every palette has.
+bool bmp_index_beyond_palette(const unsigned char* bytes, std::size_t length) {
+    const auto at = [&](long long offset) -> unsigned { return offset < static_cast<long long>(length) ? bytes[offset] : 0u; };
+    const auto le16 = [&](long long offset) { return at(offset) | at(offset + 1) << 8; };
+    const auto le32 = [&](long long offset) { return static_cast<uint32_t>(le16(offset)) | static_cast<uint32_t>(le16(offset + 2)) << 16; };
+    const long long data = static_cast<int32_t>(le32(10));
+    const long long header = le32(14);
+    if (header != 12 && header != 40 && header != 56 && header != 108 && header != 124) return false;
+    const bool core = header == 12;
+    const long long width = core ? le16(18) : le32(18);
+    const long long height = core ? le16(20) : std::llabs(static_cast<int32_t>(le32(22)));
+    const unsigned bits = core ? le16(24) : le16(28);
+    if (bits != 1 && bits != 4 && bits != 8) return false;
+    if (width < 1 || width > (1 << 24) || height > (1 << 24)) return false;  // the decoder refuses those sizes
+    const long long entry = core ? 3 : 4;
+    const long long colours = core ? (data - 14 - 24) / 3 : (data - 14 - header) >> 2;
+    if (colours == 0 || colours > 256) return false;  // the decoder refuses these
+    // An offset that points into the header gives a negative count, which the
+    // decoder takes as it is: it fills no slot at all.
+    if (colours < 0) return height > 0;
+    if (colours >= (1LL << bits)) return false;  // every index has its colour
+    // After the palette the decoder skips to the pixel data, or to the end of
+    // the file when the offset lies behind it.
+    if (data - 14 - header - colours * entry < 0) return false;
+    const long long row_bytes = bits == 1 ? (width + 7) >> 3 : bits == 4 ? (width + 1) >> 1 : width;
+    const long long stride = row_bytes + ((4 - row_bytes % 4) % 4);
+    for (long long row = 0, start = data; row < height && start < static_cast<long long>(length); ++row, start += stride) {
+        for (long long x = 0; x < width; ++x) {
+            const long long byte = start + (bits == 8 ? x : bits == 4 ? x / 2 : x / 8);
+            if (byte >= static_cast<long long>(length)) break;
+            const unsigned value = bytes[byte];
+            const unsigned index = bits == 8 ? value : bits == 4 ? (x % 2 ? value & 15 : value >> 4) : (value >> (7 - x % 8)) & 1;
+            if (index >= colours) return true;
+        }
+    }
+    return false;
 }
 
 // The decoder's own bound: it decodes no image whose 8-bit RGBA block would
@@ -190,9 +253,12 @@ const char* decode_refusal(const unsigned char* bytes, int length) {
         switch (find_jpeg_fault(file, soi + 1)) {
             case jpeg_fault::oversized_huffman_table: return "bad DHT header";
             case jpeg_fault::undefined_table: return "undefined table";
+            case jpeg_fault::missing_scan: return "missing scan";
             case jpeg_fault::none: break;
         }
     }
+    if (length >= 2 && bytes[0] == 'B' && bytes[1] == 'M' && bmp_index_beyond_palette(bytes, file.length))
+        return "bad palette index";
     if (too_large(bytes, length)) return "too large";
     return nullptr;
 }

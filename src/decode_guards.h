@@ -8,8 +8,10 @@
 // NULL when the file may go to the decoder, otherwise the short reason to
 // quote as the decoder's: "bad DHT header" (a JPEG Huffman table of more than
 // 256 codes), "undefined table" (a JPEG scan that uses a Huffman or
-// quantisation table no segment before it defined) or "too large" (width x
-// height x 4 above 2,147,483,647).
+// quantisation table no segment before it defined), "missing scan" (a JPEG
+// component whose coefficients no scan sets in full), "bad palette index" (a
+// BMP pixel whose colour index lies beyond its palette) or "too large" (width
+// x height x 4 above 2,147,483,647).
 const char* decode_refusal(const unsigned char* bytes, int length);
 
 #endif

@@ -272,6 +272,94 @@ TEST_F(DecodeGuards, ScansUsingUndefinedTablesAreRefused) {
     EXPECT_EQ(load_image(dir.path("out.png")), load_image(dir.path("base.jpg")));
 }
 
+// A paletted BMP with the given palette (BGR entries) and pixel indices, rows
+// bottom-up as stored, each row already packed and padded by the caller.
+bytes paletted_bmp(int width, int height, uint16_t bits, const std::vector<rgba>& palette, const bytes& rows) {
+    bytes file{'B', 'M'};
+    const uint32_t data = 14 + 40 + uint32_t(palette.size()) * 4;
+    put_le32(&file, data + uint32_t(rows.size()));
+    put_le32(&file, 0);
+    put_le32(&file, data);
+    put_le32(&file, 40);
+    put_le32(&file, uint32_t(width));
+    put_le32(&file, uint32_t(height));
+    append(&file, {1, 0, uint8_t(bits), 0});
+    for (int i = 0; i < 6; ++i) put_le32(&file, 0);
+    for (const rgba& colour : palette) append(&file, {colour.b, colour.g, colour.r, 0});
+    append(&file, rows);
+    return file;
+}
+
+// The decoder fills only as many of its 256 palette slots as the file has and
+// colours an index beyond them from leftover stack bytes, which would end up
+// in the output file.
+TEST_F(DecodeGuards, BmpIndicesBeyondThePaletteAreRefused) {
+    const std::vector<rgba> two = {{10, 20, 30, 255}, {200, 100, 50, 255}};
+    // 8 bits: 3 pixels a row, padded to 4 bytes; 2 rows.
+    const bytes in_range = paletted_bmp(3, 2, 8, two, {0, 1, 0, 0, 1, 1, 0, 0});
+    EXPECT_EQ(decode_refusal(in_range.data(), int(in_range.size())), nullptr);
+    EXPECT_EQ(run(in_range), 1) << message();
+    const test_image decoded = load_image(dir.path("out.png"));
+    ASSERT_EQ(decoded.width, 3);
+    EXPECT_EQ(decoded.at(1, 1), two[1]);
+    EXPECT_EQ(decoded.at(0, 0), two[1]);
+    EXPECT_EQ(decoded.at(2, 1), two[0]);
+
+    // A pixel-data offset inside the header makes the palette's size negative.
+    bytes negative = paletted_bmp(3, 1, 8, two, {0, 0, 0, 0});
+    negative[10] = 4;
+    negative[11] = negative[12] = negative[13] = 0;
+    struct palette_case {
+        const char* name;
+        bytes file;
+    } refused[] = {
+        {"8 bits, index 2 of 2", paletted_bmp(3, 2, 8, two, {0, 1, 0, 0, 1, 2, 0, 0})},
+        {"4 bits, index 7 in the low nibble", paletted_bmp(2, 1, 4, two, {0x07, 0, 0, 0})},
+        {"1 bit, index 1 of 1", paletted_bmp(9, 1, 1, {two[0]}, {0x00, 0x80, 0, 0})},
+        {"negative palette size", negative},
+    };
+    for (const palette_case& c : refused) {
+        EXPECT_EQ(run(c.file), 0) << c.name;
+        EXPECT_EQ(message(), decode_failure("bad palette index")) << c.name;
+    }
+    // Padding bytes and the unused low nibble of an odd row are never indices.
+    const bytes padding = paletted_bmp(3, 1, 8, two, {1, 0, 1, 0xEE});
+    EXPECT_EQ(decode_refusal(padding.data(), int(padding.size())), nullptr);
+    const bytes nibble = paletted_bmp(1, 1, 4, two, {0x1F, 0xEE, 0xEE, 0xEE});
+    EXPECT_EQ(decode_refusal(nibble.data(), int(nibble.size())), nullptr);
+}
+
+// Offset of the first marker at or after `from` that ends entropy-coded data.
+size_t next_marker(const bytes& file, size_t from) {
+    for (size_t i = from; i + 1 < file.size(); ++i)
+        if (file[i] == 0xFF && file[i + 1] != 0x00 && file[i + 1] != 0xFF && (file[i + 1] & 0xF8) != 0xD0) return i;
+    return file.size();
+}
+
+// Coefficient and sample buffers are not cleared by the decoder: a component
+// that no scan sets in full would show leftover heap bytes.
+TEST_F(DecodeGuards, ComponentsWithoutACompleteScanAreRefused) {
+    ASSERT_TRUE(write_jpg(dir.path("base.jpg"), test_image(9, 7, {10, 200, 30, 255})));
+    bytes baseline = read_bytes(dir.path("base.jpg"));
+    const size_t scan = last_marker(baseline, 0xDA);
+    ASSERT_EQ(baseline[scan + 4], 3);  // one interleaved scan of Y, Cb, Cr
+    baseline[scan + 9] = baseline[scan + 7];  // Cr's place names Cb again: Cr is never decoded
+    EXPECT_EQ(run(baseline), 0);
+    EXPECT_EQ(message(), decode_failure("missing scan"));
+
+    // A progressive file without its first scan (the DC scan of every
+    // component) refines coefficients nothing has set.
+    const bytes progressive = read_bytes(data_file("progressive.jpg"));
+    ASSERT_FALSE(progressive.empty());
+    size_t first_scan = 0;
+    while (!(progressive[first_scan] == 0xFF && progressive[first_scan + 1] == 0xDA)) ++first_scan;
+    const size_t scan_end = next_marker(progressive, first_scan + 2 + (progressive[first_scan + 2] << 8 | progressive[first_scan + 3]));
+    bytes without_dc(progressive.begin(), progressive.begin() + long(first_scan));
+    without_dc.insert(without_dc.end(), progressive.begin() + long(scan_end), progressive.end());
+    EXPECT_EQ(run(without_dc), 0);
+    EXPECT_EQ(message(), decode_failure("missing scan"));
+}
+
 TEST_F(DecodeGuards, ValidProgressiveJpegsStillDecode) {
     for (const char* name : {"progressive.jpg", "progressive_restart.jpg"}) {
         const bytes file = read_bytes(data_file(name));
