@@ -47,12 +47,12 @@ jpeg_fault read_dht(const jpeg_bytes& file, std::size_t length_field, jpeg_table
     long remaining = static_cast<long>(file.be16(length_field)) - 2;
     std::size_t table = length_field + 2;
     while (remaining > 0) {
-        const unsigned spec = file.at(table);
-        if ((spec >> 4) > 1 || (spec & 15) > 3) break;  // the decoder stops with an error here
+        const unsigned class_and_slot = file.at(table);
+        if ((class_and_slot >> 4) > 1 || (class_and_slot & 15) > 3) break;  // the decoder stops with an error here
         unsigned codes = 0;
         for (std::size_t i = 1; i <= 16; ++i) codes += file.at(table + i);
         if (codes > 256) return jpeg_fault::oversized_huffman_table;
-        tables->huffman[spec >> 4][spec & 15] = true;
+        tables->huffman[class_and_slot >> 4][class_and_slot & 15] = true;
         table += 17 + codes;
         remaining -= static_cast<long>(17 + codes);
     }
@@ -63,10 +63,10 @@ void read_dqt(const jpeg_bytes& file, std::size_t length_field, jpeg_tables* tab
     long remaining = static_cast<long>(file.be16(length_field)) - 2;
     std::size_t table = length_field + 2;
     while (remaining > 0) {
-        const unsigned spec = file.at(table);
-        if ((spec >> 4) > 1 || (spec & 15) > 3) break;
-        tables->quantisation[spec & 15] = true;
-        const unsigned size = (spec >> 4) ? 129 : 65;  // 16- or 8-bit entries
+        const unsigned precision_and_slot = file.at(table);
+        if ((precision_and_slot >> 4) > 1 || (precision_and_slot & 15) > 3) break;
+        tables->quantisation[precision_and_slot & 15] = true;
+        const unsigned size = (precision_and_slot >> 4) ? 129 : 65;  // 16- or 8-bit entries
         table += size;
         remaining -= static_cast<long>(size);
     }
