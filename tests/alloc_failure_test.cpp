@@ -200,15 +200,25 @@ TEST_P(AllocationFailure, EveryAllocationFailsCleanly) {
     ASSERT_TRUE(write_png(dir.path("in.png"), image));
     ASSERT_TRUE(write_jpg(dir.path("in.jpg"), image));
     ASSERT_TRUE(write_bmp(dir.path("in.bmp"), image));
-    const std::vector<uint8_t> progressive = read_bytes(std::string(IMGFILTER_TEST_DATA) + "/progressive.jpg");
-    ASSERT_TRUE(write_bytes(dir.path("progressive.jpg"), progressive));
+    // Each decoder path allocates differently: 16-bit, interlaced and palette
+    // PNGs, progressive JPEGs, paletted BMPs.
+    const char* const fixed_inputs[] = {"progressive.jpg", "grey_progressive.jpg", "rgba16_interlaced.png",
+                                        "grey16.png",      "palette_transparent.png", "palette8.bmp",
+                                        "palette1.bmp"};
+    std::vector<std::string> inputs = {"in.png", "in.jpg", "in.bmp"};
+    for (const char* name : fixed_inputs) {
+        const std::vector<uint8_t> bytes = read_bytes(std::string(IMGFILTER_TEST_DATA) + "/" + name);
+        ASSERT_FALSE(bytes.empty()) << name;
+        ASSERT_TRUE(write_bytes(dir.path(name), bytes));
+        inputs.push_back(name);
+    }
 
     std::vector<bool> own_met(row.own_messages.size(), false);
     long failed_runs = 0;
     long absorbed_runs = 0;
-    for (const char* input : {"in.png", "in.jpg", "in.bmp", "progressive.jpg"}) {
+    for (const std::string& input : inputs) {
         for (const char* output : {"out.png", "out.jpg", "out.bmp"}) {
-            SCOPED_TRACE(std::string(input) + " -> " + output);
+            SCOPED_TRACE(input + " -> " + output);
             // Two faults of stb_image_write 1.16's PNG encoder that no check on
             // our side can avoid: its compressor cannot survive a failed realloc
             // (it asserts, or without assertions writes through the NULL), so
@@ -217,6 +227,9 @@ TEST_P(AllocationFailure, EveryAllocationFailsCleanly) {
             // drops the compressed stream, one block, without freeing it.
             const bool png_output = std::string(output) == "out.png";
             const bool spare_reallocs = png_output;
+            // And one of stb_image 2.27: when the 8-bit copy of a 16-bit PNG
+            // cannot be allocated, the 16-bit image is dropped without a free.
+            const bool sixteen_bit_png = input == "rgba16_interlaced.png" || input == "grey16.png";
             const std::string in = dir.path(input);
             const std::string out = dir.path(output);
             const size_t files_before = list_dir(dir.root()).size();
@@ -235,8 +248,11 @@ TEST_P(AllocationFailure, EveryAllocationFailsCleanly) {
             for (long fail_at = 1; fail_at <= counted.allocations; ++fail_at) {
                 const call_result run = watched_call(call, in, out, fail_at, spare_reallocs);
                 ++failed_runs;
-                const bool in_png_encoder = png_output && run.result == 0 && expectations.stage_of(run.message) == int(expectations.own_end());
-                EXPECT_LE(run.leaked, in_png_encoder ? 1 : 0) << "allocation " << fail_at << ": " << run.message;
+                const int stage_met = run.result == 0 ? expectations.stage_of(run.message) : -1;
+                const bool in_png_encoder = png_output && stage_met == int(expectations.own_end());
+                const bool in_16_bit_conversion = sixteen_bit_png && stage_met == 1;
+                EXPECT_LE(run.leaked, in_png_encoder || in_16_bit_conversion ? 1 : 0)
+                    << "allocation " << fail_at << ": " << run.message;
                 if (run.result == 1) {
                     // A failure the C library absorbs (a stdio buffer, the
                     // header query before decoding): the same file all the same.
