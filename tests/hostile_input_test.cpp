@@ -83,6 +83,10 @@ protected:
             {"bmp", read_bytes(dir.path("v.bmp"))},
             {"jpeg", read_bytes(dir.path("v.jpg"))},
             {"progressive jpeg", read_bytes(std::string(IMGFILTER_TEST_DATA) + "/progressive.jpg")},
+            {"grey progressive jpeg", read_bytes(std::string(IMGFILTER_TEST_DATA) + "/grey_progressive.jpg")},
+            {"16-bit interlaced png", read_bytes(std::string(IMGFILTER_TEST_DATA) + "/rgba16_interlaced.png")},
+            {"palette png", read_bytes(std::string(IMGFILTER_TEST_DATA) + "/palette_transparent.png")},
+            {"8-bit palette bmp", read_bytes(std::string(IMGFILTER_TEST_DATA) + "/palette8.bmp")},
         };
         for (const char* name : {"v.png", "v.bmp", "v.jpg"}) std::remove(dir.path(name).c_str());
         return files;
