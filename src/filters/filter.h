@@ -7,6 +7,7 @@
 #include <cstdint>
 
 #include "../heap.h"
+#include "../code_path.h"
 #include "../last_error.h"
 
 // The decoded image: RGBA, 4 bytes a pixel, rows top to bottom, stride width*4.
@@ -71,6 +72,7 @@ inline void replace_pixels(filter_image* image, heap_ptr<unsigned char> pixels) 
     image->pixels = pixels.release();
 }
 
+// The workers the pipeline calls; each runs its fastest code path.
 int thunk_vignette(filter_image* image, const void* params);
 int thunk_blur(filter_image* image, const void* params);
 int thunk_sharpen(filter_image* image, const void* params);
@@ -87,5 +89,21 @@ void blur_weight_table(float radius, int r, float* weights);
 
 int apply_denoise(filter_image* image, int strength);
 int apply_oil_paint(filter_image* image, int radius);
+
+// The same workers on a chosen code path: the reference loop or one compiled
+// variant of the fast path. Checks, messages and results are the same on
+// every path; the tests and the benchmark use these to compare them.
+int thunk_vignette_with(filter_image* image, const void* params, code_path path);
+int thunk_blur_with(filter_image* image, const void* params, code_path path);
+int thunk_sharpen_with(filter_image* image, const void* params, code_path path);
+int thunk_kernel_with(filter_image* image, const void* params, code_path path);
+int thunk_emboss_with(filter_image* image, const void* params, code_path path);
+int thunk_edge_detect_with(filter_image* image, const void* params, code_path path);
+int thunk_denoise_with(filter_image* image, const void* params, code_path path);
+int thunk_pixelate_with(filter_image* image, const void* params, code_path path);
+int thunk_oil_paint_with(filter_image* image, const void* params, code_path path);
+
+int apply_denoise_with(filter_image* image, int strength, code_path path);
+int apply_oil_paint_with(filter_image* image, int radius, code_path path);
 
 #endif

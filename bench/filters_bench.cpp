@@ -1,0 +1,236 @@
+// Times every filter's worker on a 4000x3000 photograph decoded in memory
+// (filter only), and whole calls through the exported functions from a file to
+// a file of the same format. Run with --reference to time the plain reference
+// loops as well (slow: oil paint at radius 30 takes minutes).
+#include <benchmark/benchmark.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "filters/filter.h"
+#include "imgfilter.h"
+#include "photo.h"
+#include "stb_image_write.h"
+#ifdef IMGFILTER_BENCH_OPENCV
+#  include "opencv_peers.h"
+#endif
+
+namespace {
+
+constexpr int k_width = 4000;
+constexpr int k_height = 3000;
+constexpr double k_megapixels = k_width * static_cast<double>(k_height) / 1e6;
+
+const std::vector<unsigned char>& photo() {
+    static const std::vector<unsigned char> pixels = make_photo(k_width, k_height);
+    return pixels;
+}
+
+typedef int (*worker_with)(filter_image*, const void*, code_path);
+
+const float k_sharpen_3x3[9] = {0, -1, 0, -1, 5, -1, 0, -1, 0};
+const float k_soft_5x5[25] = {1 / 25.f, 1 / 25.f, 1 / 25.f, 1 / 25.f, 1 / 25.f, 1 / 25.f, 1 / 25.f,
+                              1 / 25.f, 1 / 25.f, 1 / 25.f, 1 / 25.f, 1 / 25.f, 1 / 25.f, 1 / 25.f,
+                              1 / 25.f, 1 / 25.f, 1 / 25.f, 1 / 25.f, 1 / 25.f, 1 / 25.f, 1 / 25.f,
+                              1 / 25.f, 1 / 25.f, 1 / 25.f, 1 / 25.f};
+
+struct filter_case {
+    const char* name;
+    worker_with worker;
+    float f;
+    int i;
+    kernel_params kernel;
+    const void* params() const {
+        if (kernel.weights) return &kernel;
+        if (worker == thunk_denoise_with || worker == thunk_pixelate_with || worker == thunk_oil_paint_with) return &i;
+        return &f;
+    }
+};
+
+const filter_case k_cases[] = {
+    {"vignette/0.5", thunk_vignette_with, 0.5f, 0, {}},
+    {"blur/1.5", thunk_blur_with, 1.5f, 0, {}},
+    {"blur/10", thunk_blur_with, 10.0f, 0, {}},
+    {"blur/50", thunk_blur_with, 50.0f, 0, {}},
+    {"sharpen/4", thunk_sharpen_with, 4.0f, 0, {}},
+    {"kernel/3x3", thunk_kernel_with, 0, 0, {k_sharpen_3x3, 3}},
+    {"kernel/5x5", thunk_kernel_with, 0, 0, {k_soft_5x5, 5}},
+    {"emboss", thunk_emboss_with, 0, 0, {}},
+    {"edge_detect", thunk_edge_detect_with, 0, 0, {}},
+    {"denoise/3", thunk_denoise_with, 0, 3, {}},
+    {"denoise/8", thunk_denoise_with, 0, 8, {}},
+    {"pixelate/16", thunk_pixelate_with, 0, 16, {}},
+    {"oil_paint/3", thunk_oil_paint_with, 0, 3, {}},
+    {"oil_paint/10", thunk_oil_paint_with, 0, 10, {}},
+    {"oil_paint/30", thunk_oil_paint_with, 0, 30, {}},
+};
+
+// The decoded image is copied into a fresh block outside the timed region, as
+// the pipeline would hand it over; the worker's own allocations are timed.
+void filter_only(benchmark::State& state, const filter_case& c, code_path path) {
+    const std::vector<unsigned char>& source = photo();
+    for (auto _ : state) {
+        state.PauseTiming();
+        filter_image image{k_width, k_height, static_cast<unsigned char*>(std::malloc(source.size()))};
+        std::memcpy(image.pixels, source.data(), source.size());
+        state.ResumeTiming();
+        if (!c.worker(&image, c.params(), path)) state.SkipWithError(imgfilter_last_error());
+        benchmark::DoNotOptimize(image.pixels);
+        state.PauseTiming();
+        std::free(image.pixels);
+        state.ResumeTiming();
+    }
+    state.counters["MP/s"] = benchmark::Counter(k_megapixels, benchmark::Counter::kIsIterationInvariantRate);
+}
+
+std::string scratch_path(const char* name) {
+    static const std::string dir = [] {
+        char pattern[] = "/tmp/imgfilter-bench-XXXXXX";
+        const char* made = mkdtemp(pattern);
+        return std::string(made ? made : "/tmp");
+    }();
+    return dir + "/" + name;
+}
+
+// The photograph as a file of each format, written once.
+std::string photo_file(const char* extension) {
+    const std::string path = scratch_path((std::string("photo.") + extension).c_str());
+    if (access(path.c_str(), F_OK) == 0) return path;
+    const unsigned char* p = photo().data();
+    const std::string e = extension;
+    const int ok = e == "bmp"   ? stbi_write_bmp(path.c_str(), k_width, k_height, 4, p)
+                   : e == "png" ? stbi_write_png(path.c_str(), k_width, k_height, 4, p, k_width * 4)
+                                : stbi_write_jpg(path.c_str(), k_width, k_height, 4, p, 92);
+    if (!ok) std::fprintf(stderr, "cannot write %s\n", path.c_str());
+    return path;
+}
+
+int call_filter(const char* name, const char* in, const char* out) {
+    const std::string n = name;
+    if (n == "pixelate/1") return imgfilter_pixelate(in, out, 1);
+    if (n == "vignette/0.5") return imgfilter_vignette(in, out, 0.5f);
+    if (n == "blur/1.5") return imgfilter_blur(in, out, 1.5f);
+    if (n == "blur/10") return imgfilter_blur(in, out, 10.0f);
+    if (n == "sharpen/4") return imgfilter_sharpen(in, out, 4.0f);
+    if (n == "kernel/3x3") return imgfilter_kernel(in, out, k_sharpen_3x3, 3);
+    if (n == "emboss") return imgfilter_emboss(in, out);
+    if (n == "edge_detect") return imgfilter_edge_detect(in, out);
+    if (n == "denoise/3") return imgfilter_denoise(in, out, 3);
+    if (n == "pixelate/16") return imgfilter_pixelate(in, out, 16);
+    if (n == "oil_paint/3") return imgfilter_oil_paint(in, out, 3);
+    return 0;
+}
+
+void whole_call(benchmark::State& state, const char* filter, const char* extension) {
+    const std::string in = photo_file(extension);
+    const std::string out = scratch_path((std::string("out.") + extension).c_str());
+    for (auto _ : state) {
+        if (!call_filter(filter, in.c_str(), out.c_str())) state.SkipWithError(imgfilter_last_error());
+    }
+    state.counters["MP/s"] = benchmark::Counter(k_megapixels, benchmark::Counter::kIsIterationInvariantRate);
+}
+
+const char* path_name(code_path path) {
+    switch (path) {
+        case code_path::reference: return "reference";
+        case code_path::portable: return "portable";
+        case code_path::avx2: return "avx2";
+        default: return "avx512";
+    }
+}
+
+void register_all(bool with_reference) {
+    std::vector<code_path> paths = {fastest_code_path()};
+    if (with_reference) paths.push_back(code_path::reference);
+    for (code_path path : paths) {
+        for (const filter_case& c : k_cases) {
+            const std::string name = std::string("filter/") + c.name + "/" + path_name(path);
+            benchmark::RegisterBenchmark(name.c_str(), filter_only, c, path)
+                ->Unit(benchmark::kMillisecond)
+                ->UseRealTime();
+        }
+    }
+    static const char* const bmp_filters[] = {"pixelate/1", "vignette/0.5", "blur/1.5",   "blur/10",
+                                              "sharpen/4",  "kernel/3x3",   "emboss",     "edge_detect",
+                                              "denoise/3",  "pixelate/16",  "oil_paint/3"};
+    for (const char* f : bmp_filters) {
+        benchmark::RegisterBenchmark((std::string("call/bmp/") + f).c_str(), whole_call, f, "bmp")
+            ->Unit(benchmark::kMillisecond)
+            ->UseRealTime();
+    }
+    for (const char* extension : {"png", "jpg"}) {
+        for (const char* f : {"pixelate/1", "blur/1.5"}) {
+            benchmark::RegisterBenchmark((std::string("call/") + extension + "/" + f).c_str(), whole_call, f,
+                                         extension)
+                ->Unit(benchmark::kMillisecond)
+                ->UseRealTime();
+        }
+    }
+}
+
+// Keeps every run's time so that the OpenCV comparison can be printed at the end.
+class ratio_reporter : public benchmark::ConsoleReporter {
+public:
+    ratio_reporter() : benchmark::ConsoleReporter(OO_None) {}
+
+    void ReportRuns(const std::vector<Run>& runs) override {
+        for (const Run& run : runs) {
+            std::string name = run.benchmark_name();
+            const std::string suffix = "/real_time";
+            if (name.size() > suffix.size() && name.compare(name.size() - suffix.size(), suffix.size(), suffix) == 0)
+                name.resize(name.size() - suffix.size());
+            times_[name] = {run.GetAdjustedRealTime(), run.GetAdjustedCPUTime()};
+        }
+        ConsoleReporter::ReportRuns(runs);
+    }
+
+    // imgfilter / OpenCV for every filter that has both.
+    void print_ratios(code_path path) const {
+        bool header = false;
+        for (const auto& entry : times_) {
+            if (entry.first.compare(0, 7, "opencv/") != 0) continue;
+            const std::string filter = entry.first.substr(7);
+            const auto ours = times_.find("filter/" + filter + "/" + path_name(path));
+            if (ours == times_.end()) continue;
+            if (!header) {
+                std::printf("\n%-16s %12s %12s %8s %12s %12s %8s\n", "filter", "imgfilter ms", "OpenCV ms", "ratio",
+                            "imgf cpu ms", "OpenCV cpu", "ratio");
+                header = true;
+            }
+            std::printf("%-16s %12.1f %12.1f %8.2f %12.1f %12.1f %8.2f\n", filter.c_str(), ours->second.first,
+                        entry.second.first, ours->second.first / entry.second.first, ours->second.second,
+                        entry.second.second, ours->second.second / entry.second.second);
+        }
+    }
+
+private:
+    std::map<std::string, std::pair<double, double>> times_;
+};
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    bool with_reference = false;
+    std::vector<char*> args;
+    for (int i = 0; i < argc; ++i) {
+        if (std::strcmp(argv[i], "--reference") == 0) with_reference = true;
+        else args.push_back(argv[i]);
+    }
+    int count = static_cast<int>(args.size());
+    benchmark::Initialize(&count, args.data());
+    if (benchmark::ReportUnrecognizedArguments(count, args.data())) return 1;
+    register_all(with_reference);
+#ifdef IMGFILTER_BENCH_OPENCV
+    register_opencv_peers(photo().data(), k_width, k_height);
+#endif
+    ratio_reporter reporter;
+    benchmark::RunSpecifiedBenchmarks(&reporter);
+    reporter.print_ratios(fastest_code_path());
+    benchmark::Shutdown();
+    return 0;
+}

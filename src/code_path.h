@@ -1,0 +1,219 @@
+// How a filter's pixel loop is run. Every filter keeps its plain loop as the
+// reference and has a fast path that must give the same bytes; the fast path is
+// compiled once per instruction set and the best one the processor has is taken
+// at run time, so one build runs on any x86-64 and uses AVX2 or AVX-512 where
+// they exist. Other architectures compile the portable variant only.
+//
+// A fast path is written once, as an always-inline body in plain C++ (loops over
+// pixels and GCC/Clang vector types), and IMGFILTER_VARIANTS stamps it out in
+// functions compiled for each instruction set. Lanes always hold different
+// pixels, never different terms of one pixel's sum, so every lane performs the
+// reference's rounded operations in the reference's order.
+#ifndef IMGFILTER_CODE_PATH_H
+#define IMGFILTER_CODE_PATH_H
+
+enum class code_path { reference, portable, avx2, avx512 };
+
+// True when this build has the path and the processor can run it.
+bool code_path_available(code_path path);
+
+// The fastest available path; what the workers use.
+code_path fastest_code_path();
+
+#if defined(__GNUC__)
+#  define IMGFILTER_ALWAYS_INLINE inline __attribute__((always_inline))
+#else
+#  define IMGFILTER_ALWAYS_INLINE inline
+#endif
+
+// Vectors of lanes pixels' values (GCC and Clang vector extensions): the
+// compiler maps them onto whatever registers the variant is compiled for.
+template <typename T, int lanes>
+struct vector_of {
+    typedef T type __attribute__((vector_size(lanes * sizeof(T))));
+};
+template <int lanes>
+using floats = typename vector_of<float, lanes>::type;
+template <int lanes>
+using ints = typename vector_of<int, lanes>::type;
+
+
+// Unaligned loads of lanes consecutive values.
+template <int lanes>
+IMGFILTER_ALWAYS_INLINE floats<lanes> load_floats(const float* p) {
+    floats<lanes> v;
+    __builtin_memcpy(&v, p, sizeof v);
+    return v;
+}
+template <int lanes>
+IMGFILTER_ALWAYS_INLINE ints<lanes> load_ints(const int* p) {
+    ints<lanes> v;
+    __builtin_memcpy(&v, p, sizeof v);
+    return v;
+}
+
+// The colour lanes of value and the alpha lanes (every fourth) of alpha, for
+// lanes that hold interleaved RGBA pixels from a pixel's first byte on.
+template <int lanes>
+IMGFILTER_ALWAYS_INLINE ints<lanes> keep_alpha(ints<lanes> value, ints<lanes> alpha) {
+    static_assert(lanes % 4 == 0, "whole pixels");
+    ints<lanes> is_alpha = {};
+    for (int lane = 3; lane < lanes; lane += 4) is_alpha[lane] = -1;
+    return (value & ~is_alpha) | (alpha & is_alpha);
+}
+
+// Quarter q (0..3) of the lanes values, each repeated four times: the value
+// of each of lanes / 4 pixels spread over the pixel's four interleaved bytes.
+template <int lanes>
+IMGFILTER_ALWAYS_INLINE floats<lanes> spread_quarter(floats<lanes> value, int q) {
+    ints<lanes> index;
+    for (int lane = 0; lane < lanes; ++lane) index[lane] = q * (lanes / 4) + lane / 4;
+#if defined(__GNUC__) && !defined(__clang__)
+    return __builtin_shuffle(value, index);
+#else
+    floats<lanes> spread;
+    for (int lane = 0; lane < lanes; ++lane) spread[lane] = value[index[lane]];
+    return spread;
+#endif
+}
+
+// clamp_byte for each lane: + 0.5f, then truncation and clamping to 0..255
+// (NaN gives 0), as an int per lane.
+template <int lanes>
+IMGFILTER_ALWAYS_INLINE ints<lanes> clamp_bytes(floats<lanes> value) {
+    const floats<lanes> v = value + 0.5f;
+    const floats<lanes> zero = {};
+    const floats<lanes> top = zero + 255.0f;
+    floats<lanes> c = v >= 255.0f ? top : v;
+    c = v >= 1.0f ? c : zero;
+    return __builtin_convertvector(c, ints<lanes>);
+}
+
+// truncate_to_byte for each lane: truncation and clamping to 0..255 (NaN
+// gives 0), as an int per lane.
+template <int lanes>
+IMGFILTER_ALWAYS_INLINE ints<lanes> truncate_bytes(floats<lanes> v) {
+    const floats<lanes> zero = {};
+    const floats<lanes> top = zero + 255.0f;
+    floats<lanes> c = v >= 255.0f ? top : v;
+    c = v >= 1.0f ? c : zero;
+    return __builtin_convertvector(c, ints<lanes>);
+}
+
+template <int lanes>
+using words = typename vector_of<unsigned, lanes>::type;
+
+// Where each byte of an RGBA pixel lies in the pixel read as one 32-bit word.
+#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_BIG_ENDIAN__
+constexpr int k_red_shift = 24, k_green_shift = 16, k_blue_shift = 8, k_alpha_shift = 0;
+#else
+constexpr int k_red_shift = 0, k_green_shift = 8, k_blue_shift = 16, k_alpha_shift = 24;
+#endif
+
+// Writes the R, G and B bytes of the first count (at most lanes) pixels from
+// the start of out, leaving their alpha bytes alone.
+template <int lanes>
+IMGFILTER_ALWAYS_INLINE void store_colours(unsigned char* out, int count, ints<lanes> r, ints<lanes> g,
+                                           ints<lanes> b) {
+    if (count >= lanes) {
+        // Whole pixels as words: the new colours beside the alpha bytes there.
+        words<lanes> old;
+        __builtin_memcpy(&old, out, sizeof old);
+        const words<lanes> packed = (reinterpret_cast<words<lanes>>(r) << k_red_shift) |
+                                    (reinterpret_cast<words<lanes>>(g) << k_green_shift) |
+                                    (reinterpret_cast<words<lanes>>(b) << k_blue_shift) |
+                                    (old & (0xFFu << k_alpha_shift));
+        __builtin_memcpy(out, &packed, sizeof packed);
+        return;
+    }
+    for (int lane = 0; lane < count; ++lane) {
+        out[lane * 4 + 0] = static_cast<unsigned char>(r[lane]);
+        out[lane * 4 + 1] = static_cast<unsigned char>(g[lane]);
+        out[lane * 4 + 2] = static_cast<unsigned char>(b[lane]);
+    }
+}
+
+#if defined(__GNUC__) && defined(__x86_64__)
+#  include <immintrin.h>
+#  define IMGFILTER_X86_VARIANTS 1
+// AVX-512 with byte/word and vector-length extensions, as on every processor
+// that has AVX-512 at all apart from the first Xeon Phi.
+#  define IMGFILTER_TARGET_AVX2 __attribute__((target("avx2")))
+#  define IMGFILTER_TARGET_AVX512 __attribute__((target("avx2,avx512f,avx512bw,avx512vl,avx512dq")))
+#  define IMGFILTER_X86_VARIANT_DEFS(name, params, args, lanes_avx2, lanes_avx512) \
+    IMGFILTER_TARGET_AVX2 void name##_avx2 params { name##_body<lanes_avx2> args; }  \
+    IMGFILTER_TARGET_AVX512 void name##_avx512 params { name##_body<lanes_avx512> args; }
+#  define IMGFILTER_X86_VARIANT_CASES(name) \
+    case code_path::avx2:                   \
+        return name##_avx2;                 \
+    case code_path::avx512:                 \
+        return name##_avx512;
+#else
+#  define IMGFILTER_X86_VARIANTS 0
+#  define IMGFILTER_X86_VARIANT_DEFS(name, params, args, lanes_avx2, lanes_avx512)
+#  define IMGFILTER_X86_VARIANT_CASES(name)
+#endif
+
+#if IMGFILTER_X86_VARIANTS
+// Table look-ups with the processor's gather instruction, for the variants
+// whose lane count matches; they are inlined into those variants only.
+IMGFILTER_TARGET_AVX2 inline floats<8> gather_floats8(const float* table, ints<8> index) {
+    return reinterpret_cast<floats<8>>(_mm256_i32gather_ps(table, reinterpret_cast<__m256i>(index), 4));
+}
+IMGFILTER_TARGET_AVX512 inline floats<16> gather_floats16(const float* table, ints<16> index) {
+    return reinterpret_cast<floats<16>>(
+        _mm512_mask_i32gather_ps(_mm512_setzero_ps(), 0xFFFF, reinterpret_cast<__m512i>(index), table, 4));
+}
+#endif
+
+#if IMGFILTER_X86_VARIANTS
+IMGFILTER_TARGET_AVX2 inline floats<8> sqrt_floats8(floats<8> v) {
+    return reinterpret_cast<floats<8>>(_mm256_sqrt_ps(reinterpret_cast<__m256>(v)));
+}
+IMGFILTER_TARGET_AVX512 inline floats<16> sqrt_floats16(floats<16> v) {
+    return reinterpret_cast<floats<16>>(_mm512_maskz_sqrt_ps(0xFFFF, reinterpret_cast<__m512>(v)));
+}
+#endif
+
+// The correctly rounded square root of each lane, as sqrtf gives it.
+template <int lanes>
+IMGFILTER_ALWAYS_INLINE floats<lanes> square_root(floats<lanes> v) {
+#if IMGFILTER_X86_VARIANTS
+    if constexpr (lanes == 4) return reinterpret_cast<floats<4>>(_mm_sqrt_ps(reinterpret_cast<__m128>(v)));
+    if constexpr (lanes == 8) return sqrt_floats8(v);
+    if constexpr (lanes == 16) return sqrt_floats16(v);
+#endif
+    floats<lanes> root;
+    for (int lane = 0; lane < lanes; ++lane) root[lane] = __builtin_sqrtf(v[lane]);
+    return root;
+}
+
+// table[index] for each lane.
+template <int lanes>
+IMGFILTER_ALWAYS_INLINE floats<lanes> look_up(const float* table, ints<lanes> index) {
+#if IMGFILTER_X86_VARIANTS
+    if constexpr (lanes == 8) return gather_floats8(table, index);
+    if constexpr (lanes == 16) return gather_floats16(table, index);
+#endif
+    floats<lanes> value;
+    for (int lane = 0; lane < lanes; ++lane) value[lane] = table[index[lane]];
+    return value;
+}
+
+// Defines name_portable (and on x86 name_avx2, name_avx512) from the template
+// `template <int lanes> IMGFILTER_ALWAYS_INLINE void name_body params`, where
+// lanes is the number of pixels the body processes side by side, and
+// name_for(path), which returns the variant for a path other than the
+// reference (a path this build lacks falls back to the portable variant).
+#define IMGFILTER_VARIANTS(name, params, args, lanes_portable, lanes_avx2, lanes_avx512) \
+    void name##_portable params { name##_body<lanes_portable> args; }                     \
+    IMGFILTER_X86_VARIANT_DEFS(name, params, args, lanes_avx2, lanes_avx512)              \
+    decltype(&name##_portable) name##_for(code_path path) {                               \
+        switch (path) {                                                                   \
+            IMGFILTER_X86_VARIANT_CASES(name)                                             \
+            default:                                                                      \
+                return name##_portable;                                                   \
+        }                                                                                 \
+    }
+
+#endif
