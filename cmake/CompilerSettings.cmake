@@ -11,6 +11,18 @@ if(CMAKE_CXX_COMPILER_ID STREQUAL "GNU")
   add_compile_options(-Wno-psabi)
 endif()
 
+if(IMGFILTER_SANITIZE)
+  # Every report is fatal, so a finding fails the test that provoked it.
+  set(IMGFILTER_SANITIZER_FLAGS
+    -fsanitize=address,undefined,float-cast-overflow -fno-sanitize-recover=all -fno-omit-frame-pointer)
+  add_compile_options(${IMGFILTER_SANITIZER_FLAGS})
+  add_link_options(${IMGFILTER_SANITIZER_FLAGS})
+endif()
+if(IMGFILTER_FUZZ)
+  # Coverage feedback for libFuzzer everywhere; only the fuzz targets link its main.
+  add_compile_options(-fsanitize=fuzzer-no-link)
+endif()
+
 # Warnings on, plus the flags that keep the library's surface to the twelve
 # exported functions and keep C++ exceptions from existing at all inside it.
 function(imgfilter_library_flags target)

@@ -1,5 +1,6 @@
 #include "pipeline.h"
 
+#include "decode_guards.h"
 #include "image_file.h"
 #include "stb_image.h"
 
@@ -27,6 +28,10 @@ int process_image(const char* input_path, const char* output_path, const char* f
         input_format = detect_format(file.data.get(), file.length);
         if (input_format == image_format::unsupported) {
             set_err("%s: unsupported image format for '%s'", filter_name, input_path);
+            return 0;
+        }
+        if (const char* refusal = decode_refusal(file.data.get(), file.length)) {
+            set_err("%s: cannot decode '%s' (%s)", filter_name, input_path, refusal);
             return 0;
         }
         int channels = 0;
