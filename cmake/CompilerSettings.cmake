@@ -6,8 +6,8 @@ elseif(MSVC)
   add_compile_options(/W4 /fp:precise)
 endif()
 # The fast paths pass wide vectors only between always-inline functions, so
-# GCC's note that their calling convention changed long ago does not apply.
-if(CMAKE_CXX_COMPILER_ID STREQUAL "GNU")
+# the compilers' note about the calling convention of such vectors does not apply.
+if(CMAKE_CXX_COMPILER_ID MATCHES "GNU|Clang")
   add_compile_options(-Wno-psabi)
 endif()
 

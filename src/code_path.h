@@ -157,21 +157,24 @@ IMGFILTER_ALWAYS_INLINE void store_colours(unsigned char* out, int count, ints<l
 #if IMGFILTER_X86_VARIANTS
 // Table look-ups with the processor's gather instruction, for the variants
 // whose lane count matches; they are inlined into those variants only.
-IMGFILTER_TARGET_AVX2 inline floats<8> gather_floats8(const float* table, ints<8> index) {
-    return reinterpret_cast<floats<8>>(_mm256_i32gather_ps(table, reinterpret_cast<__m256i>(index), 4));
+// Vectors go in and out through pointers: a wide vector passed by value to a
+// function compiled for another instruction set changes the calling convention,
+// which Clang refuses even where the call is inlined.
+IMGFILTER_TARGET_AVX2 inline void gather_floats8(const float* table, const ints<8>* index, floats<8>* value) {
+    *value = reinterpret_cast<floats<8>>(_mm256_i32gather_ps(table, reinterpret_cast<__m256i>(*index), 4));
 }
-IMGFILTER_TARGET_AVX512 inline floats<16> gather_floats16(const float* table, ints<16> index) {
-    return reinterpret_cast<floats<16>>(
-        _mm512_mask_i32gather_ps(_mm512_setzero_ps(), 0xFFFF, reinterpret_cast<__m512i>(index), table, 4));
+IMGFILTER_TARGET_AVX512 inline void gather_floats16(const float* table, const ints<16>* index, floats<16>* value) {
+    *value = reinterpret_cast<floats<16>>(
+        _mm512_mask_i32gather_ps(_mm512_setzero_ps(), 0xFFFF, reinterpret_cast<__m512i>(*index), table, 4));
 }
 #endif
 
 #if IMGFILTER_X86_VARIANTS
-IMGFILTER_TARGET_AVX2 inline floats<8> sqrt_floats8(floats<8> v) {
-    return reinterpret_cast<floats<8>>(_mm256_sqrt_ps(reinterpret_cast<__m256>(v)));
+IMGFILTER_TARGET_AVX2 inline void sqrt_floats8(const floats<8>* v, floats<8>* root) {
+    *root = reinterpret_cast<floats<8>>(_mm256_sqrt_ps(reinterpret_cast<__m256>(*v)));
 }
-IMGFILTER_TARGET_AVX512 inline floats<16> sqrt_floats16(floats<16> v) {
-    return reinterpret_cast<floats<16>>(_mm512_maskz_sqrt_ps(0xFFFF, reinterpret_cast<__m512>(v)));
+IMGFILTER_TARGET_AVX512 inline void sqrt_floats16(const floats<16>* v, floats<16>* root) {
+    *root = reinterpret_cast<floats<16>>(_mm512_maskz_sqrt_ps(0xFFFF, reinterpret_cast<__m512>(*v)));
 }
 #endif
 
@@ -180,10 +183,18 @@ template <int lanes>
 IMGFILTER_ALWAYS_INLINE floats<lanes> square_root(floats<lanes> v) {
 #if IMGFILTER_X86_VARIANTS
     if constexpr (lanes == 4) return reinterpret_cast<floats<4>>(_mm_sqrt_ps(reinterpret_cast<__m128>(v)));
-    if constexpr (lanes == 8) return sqrt_floats8(v);
-    if constexpr (lanes == 16) return sqrt_floats16(v);
-#endif
     floats<lanes> root;
+    if constexpr (lanes == 8) {
+        sqrt_floats8(&v, &root);
+        return root;
+    }
+    if constexpr (lanes == 16) {
+        sqrt_floats16(&v, &root);
+        return root;
+    }
+#else
+    floats<lanes> root;
+#endif
     for (int lane = 0; lane < lanes; ++lane) root[lane] = __builtin_sqrtf(v[lane]);
     return root;
 }
@@ -192,10 +203,18 @@ IMGFILTER_ALWAYS_INLINE floats<lanes> square_root(floats<lanes> v) {
 template <int lanes>
 IMGFILTER_ALWAYS_INLINE floats<lanes> look_up(const float* table, ints<lanes> index) {
 #if IMGFILTER_X86_VARIANTS
-    if constexpr (lanes == 8) return gather_floats8(table, index);
-    if constexpr (lanes == 16) return gather_floats16(table, index);
-#endif
     floats<lanes> value;
+    if constexpr (lanes == 8) {
+        gather_floats8(table, &index, &value);
+        return value;
+    }
+    if constexpr (lanes == 16) {
+        gather_floats16(table, &index, &value);
+        return value;
+    }
+#else
+    floats<lanes> value;
+#endif
     for (int lane = 0; lane < lanes; ++lane) value[lane] = table[index[lane]];
     return value;
 }
