@@ -77,18 +77,6 @@ IMGFILTER_ALWAYS_INLINE floats<lanes> spread_quarter(floats<lanes> value, int q)
 #endif
 }
 
-// clamp_byte for each lane: + 0.5f, then truncation and clamping to 0..255
-// (NaN gives 0), as an int per lane.
-template <int lanes>
-IMGFILTER_ALWAYS_INLINE ints<lanes> clamp_bytes(floats<lanes> value) {
-    const floats<lanes> v = value + 0.5f;
-    const floats<lanes> zero = {};
-    const floats<lanes> top = zero + 255.0f;
-    floats<lanes> c = v >= 255.0f ? top : v;
-    c = v >= 1.0f ? c : zero;
-    return __builtin_convertvector(c, ints<lanes>);
-}
-
 // truncate_to_byte for each lane: truncation and clamping to 0..255 (NaN
 // gives 0), as an int per lane.
 template <int lanes>
@@ -98,6 +86,13 @@ IMGFILTER_ALWAYS_INLINE ints<lanes> truncate_bytes(floats<lanes> v) {
     floats<lanes> c = v >= 255.0f ? top : v;
     c = v >= 1.0f ? c : zero;
     return __builtin_convertvector(c, ints<lanes>);
+}
+
+// clamp_byte for each lane: + 0.5f, then truncation and clamping to 0..255
+// (NaN gives 0), as an int per lane.
+template <int lanes>
+IMGFILTER_ALWAYS_INLINE ints<lanes> clamp_bytes(floats<lanes> value) {
+    return truncate_bytes<lanes>(value + 0.5f);
 }
 
 template <int lanes>

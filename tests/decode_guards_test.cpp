@@ -35,8 +35,9 @@ void put_be32(bytes* to, uint32_t value) {
 // One Huffman table: class/slot byte, 16 counts, then as many symbol bytes as
 // the counts add up to.
 bytes huffman_table(uint8_t class_and_slot, const bytes& counts) {
-    bytes table{class_and_slot};
-    append(&table, counts);
+    bytes table;
+    table.push_back(class_and_slot);
+    for (uint8_t count : counts) table.push_back(count);
     unsigned codes = 0;
     for (uint8_t count : counts) codes += count;
     for (unsigned i = 0; i < codes; ++i) table.push_back(uint8_t(i));

@@ -82,14 +82,7 @@ TEST(Sharpen, AlphaNeverChanges) {
     const test_image in = varied_image(11, 8);
     test_image out;
     ASSERT_EQ(sharpen(in, 3.0f, &out), 1);
-    bool colour_changed = false;
-    for (int y = 0; y < in.height; ++y) {
-        for (int x = 0; x < in.width; ++x) {
-            EXPECT_EQ(out.at(x, y).a, in.at(x, y).a) << x << "," << y;
-            colour_changed = colour_changed || out.at(x, y).g != in.at(x, y).g;
-        }
-    }
-    EXPECT_TRUE(colour_changed);
+    EXPECT_TRUE(alpha_kept_colour_changed(in, out));
 }
 
 TEST(Sharpen, AmountsOutsideTheRangeNameThemselvesAndWriteNothing) {

@@ -166,3 +166,18 @@ std::string file_kind(const std::string& path) {
     if (bytes.size() >= 2 && bytes[0] == 'B' && bytes[1] == 'M') return "bmp";
     return "";
 }
+
+::testing::AssertionResult alpha_kept_colour_changed(const test_image& in, const test_image& out) {
+    if (in.width != out.width || in.height != out.height) return ::testing::AssertionFailure() << "size changed";
+    bool colour_changed = false;
+    for (int y = 0; y < in.height; ++y) {
+        for (int x = 0; x < in.width; ++x) {
+            const rgba a = in.at(x, y);
+            const rgba b = out.at(x, y);
+            if (a.a != b.a) return ::testing::AssertionFailure() << "alpha changed at " << x << "," << y;
+            colour_changed = colour_changed || a.r != b.r || a.g != b.g || a.b != b.b;
+        }
+    }
+    if (!colour_changed) return ::testing::AssertionFailure() << "no colour changed";
+    return ::testing::AssertionSuccess();
+}

@@ -39,6 +39,10 @@ struct test_image {
 // pseudo-random sequence: for properties that must hold on any picture.
 test_image varied_image(int width, int height);
 
+// Every pixel's alpha as in `in`, and at least one colour byte different: a
+// filter ran and kept alpha out of it.
+::testing::AssertionResult alpha_kept_colour_changed(const test_image& in, const test_image& out);
+
 // Runs a worker on a copy of the image in C-heap memory, as the pipeline would,
 // and returns the worker's result; *out receives the pixels afterwards.
 int run_worker(filter_fn worker, const test_image& in, const void* params, test_image* out);
