@@ -237,7 +237,11 @@ bool too_large(const unsigned char* bytes, int length) {
     // When the header cannot be read, the decoder runs and reports its own reason.
     if (!stbi_info_from_memory(bytes, length, &width, &height, &channels)) return false;
     // A top-down BMP reports its height negative here, as its header stores it.
-    return std::llabs(width) * std::llabs(height) * 4 > INT_MAX;
+    // Header dimensions can be near 2^31 each, so the product is formed
+    // unsigned and compared with INT_MAX / 4 rather than multiplied by 4.
+    const unsigned long long pixels =
+        static_cast<unsigned long long>(std::llabs(width)) * static_cast<unsigned long long>(std::llabs(height));
+    return pixels > INT_MAX / 4;
 }
 
 }  // namespace

@@ -2,6 +2,7 @@
 // JPEG Huffman table with more than 256 codes wherever the decoder would read
 // it, and images whose RGBA block would pass 2 GB. Valid files, progressive
 // JPEGs with tables between their scans among them, must pass untouched.
+#include <climits>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -396,6 +397,9 @@ TEST_F(DecodeGuards, ImagesBeyondTwoGigabytesAreRefused) {
     // These two the guard refuses itself: the decoder would go on to its fault
     // with the first, and reports the second's height negative.
     for (const bytes& file : {png_header(32768, 16384, 16, 0), bmp_header(65536, -8192)})
+        EXPECT_STREQ(decode_refusal(file.data(), int(file.size())), "too large");
+    // Header dimensions near 2^31 each: the size test itself must not overflow.
+    for (const bytes& file : {bmp_header(INT_MAX, INT_MAX), bmp_header(INT_MAX, -INT_MAX)})
         EXPECT_STREQ(decode_refusal(file.data(), int(file.size())), "too large");
     EXPECT_FALSE(file_exists(dir.path("out.png")));
 }
