@@ -165,6 +165,54 @@ IMGFILTER_TARGET_AVX512 inline void gather_floats16(const float* table, const in
 #endif
 
 #if IMGFILTER_X86_VARIANTS
+// Whether every bit of every lane is clear, in one test instruction.
+IMGFILTER_TARGET_AVX2 inline bool all_zero8(const ints<8>* v) {
+    const __m256i bits = reinterpret_cast<__m256i>(*v);
+    return _mm256_testz_si256(bits, bits);
+}
+IMGFILTER_TARGET_AVX512 inline bool all_zero16(const ints<16>* v) {
+    const __m512i bits = reinterpret_cast<__m512i>(*v);
+    return _mm512_test_epi32_mask(bits, bits) == 0;
+}
+#endif
+
+#if IMGFILTER_X86_VARIANTS
+// A 32-entry table in registers. With eight lanes each permute reaches eight
+// entries by the index's low three bits; bits 3 and 4, shifted into the sign
+// bit, choose between the four results.
+IMGFILTER_TARGET_AVX2 inline void look_up_32_floats8(const float* table, const ints<8>* index, floats<8>* value) {
+    const __m256i i = reinterpret_cast<__m256i>(*index);
+    const __m256 e0 = _mm256_permutevar8x32_ps(_mm256_loadu_ps(table), i);
+    const __m256 e1 = _mm256_permutevar8x32_ps(_mm256_loadu_ps(table + 8), i);
+    const __m256 e2 = _mm256_permutevar8x32_ps(_mm256_loadu_ps(table + 16), i);
+    const __m256 e3 = _mm256_permutevar8x32_ps(_mm256_loadu_ps(table + 24), i);
+    const __m256 bit3 = _mm256_castsi256_ps(_mm256_slli_epi32(i, 28));
+    const __m256 bit4 = _mm256_castsi256_ps(_mm256_slli_epi32(i, 27));
+    const __m256 low = _mm256_blendv_ps(e0, e1, bit3);
+    const __m256 high = _mm256_blendv_ps(e2, e3, bit3);
+    *value = reinterpret_cast<floats<8>>(_mm256_blendv_ps(low, high, bit4));
+}
+IMGFILTER_TARGET_AVX2 inline void look_up_16_floats8(const float* table, const ints<8>* index, floats<8>* value) {
+    const __m256i i = reinterpret_cast<__m256i>(*index);
+    const __m256 e0 = _mm256_permutevar8x32_ps(_mm256_loadu_ps(table), i);
+    const __m256 e1 = _mm256_permutevar8x32_ps(_mm256_loadu_ps(table + 8), i);
+    *value = reinterpret_cast<floats<8>>(_mm256_blendv_ps(e0, e1, _mm256_castsi256_ps(_mm256_slli_epi32(i, 28))));
+}
+IMGFILTER_TARGET_AVX512 inline void look_up_16_floats16(const float* table, const ints<16>* index,
+                                                        floats<16>* value) {
+    // The masked form: the plain one starts from an undefined register, which
+    // GCC warns of.
+    *value = reinterpret_cast<floats<16>>(_mm512_maskz_permutexvar_ps(
+        0xFFFF, reinterpret_cast<__m512i>(*index), _mm512_loadu_ps(table)));
+}
+IMGFILTER_TARGET_AVX512 inline void look_up_32_floats16(const float* table, const ints<16>* index,
+                                                        floats<16>* value) {
+    *value = reinterpret_cast<floats<16>>(_mm512_permutex2var_ps(
+        _mm512_loadu_ps(table), reinterpret_cast<__m512i>(*index), _mm512_loadu_ps(table + 16)));
+}
+#endif
+
+#if IMGFILTER_X86_VARIANTS
 IMGFILTER_TARGET_AVX2 inline void sqrt_floats8(const floats<8>* v, floats<8>* root) {
     *root = reinterpret_cast<floats<8>>(_mm256_sqrt_ps(reinterpret_cast<__m256>(*v)));
 }
@@ -209,6 +257,42 @@ IMGFILTER_ALWAYS_INLINE floats<lanes> look_up(const float* table, ints<lanes> in
     }
 #else
     floats<lanes> value;
+#endif
+    for (int lane = 0; lane < lanes; ++lane) value[lane] = table[index[lane]];
+    return value;
+}
+
+// True when every lane of v is 0.
+template <int lanes>
+IMGFILTER_ALWAYS_INLINE bool all_zero(ints<lanes> v) {
+#if IMGFILTER_X86_VARIANTS
+    if constexpr (lanes == 8) return all_zero8(&v);
+    if constexpr (lanes == 16) return all_zero16(&v);
+#endif
+    int any = 0;
+    for (int lane = 0; lane < lanes; ++lane) any |= v[lane];
+    return any == 0;
+}
+
+// table[index] for each lane, for indices below entries (16 or 32): the
+// table is held in registers and each lane picks its entry with permutes,
+// several times faster than a gather. The same entries as look_up, so callers
+// may mix the two.
+template <int lanes, int entries>
+IMGFILTER_ALWAYS_INLINE floats<lanes> look_up_small(const float* table, ints<lanes> index) {
+    static_assert(entries == 16 || entries == 32, "one or two registers' worth");
+    floats<lanes> value;
+#if IMGFILTER_X86_VARIANTS
+    if constexpr (lanes == 8) {
+        if constexpr (entries == 16) look_up_16_floats8(table, &index, &value);
+        else look_up_32_floats8(table, &index, &value);
+        return value;
+    }
+    if constexpr (lanes == 16) {
+        if constexpr (entries == 16) look_up_16_floats16(table, &index, &value);
+        else look_up_32_floats16(table, &index, &value);
+        return value;
+    }
 #endif
     for (int lane = 0; lane < lanes; ++lane) value[lane] = table[index[lane]];
     return value;

@@ -20,10 +20,17 @@ constexpr int k_max_window_radius = 3;
 // idle while each sum waits for its previous addition.
 constexpr int k_max_step = 2 * 16;
 
+// Brightness differences below this are the common case in a photograph;
+// their weights are kept per window position as well.
+constexpr int k_small_difference = 32;
+
 struct denoise_tables {
     int r;
     float spatial[7][7];
     float range[256];
+    // weight[i][j][k] = range[k] * spatial[i][j] for k below
+    // k_small_difference: the product each neighbour would form, formed once.
+    float weight[7][7][k_small_difference];
 };
 
 void filter_reference(const unsigned char* in, unsigned char* result, int width, int height,
@@ -78,6 +85,9 @@ struct denoise_rows {
 
     // Converts image row y; it must still hold the decoded pixels.
     void load(const unsigned char* image, int y) const {
+        // A local copy: the int stores below could otherwise be the member,
+        // which would keep the loops from being vectorised.
+        const int width = this->width;
         const unsigned char* in = image + static_cast<std::size_t>(y) * width * 4;
         float* red = plane(y, 0) + r;
         float* green = plane(y, 1) + r;
@@ -150,13 +160,24 @@ IMGFILTER_ALWAYS_INLINE void filter_row_body(const denoise_rows* rows, const den
         floats<lanes> sr1 = {}, sg1 = {}, sb1 = {}, sw1 = {};
         for (int i = 0; i <= 2 * r; ++i) {
             for (int j = 0; j <= 2 * r; ++j) {
-                const float spatial = t->spatial[i][j];
                 ints<lanes> diff0 = l0 - load_ints<lanes>(luma[i] + x + j);
                 ints<lanes> diff1 = l1 - load_ints<lanes>(luma[i] + x1 + j);
                 diff0 = diff0 < 0 ? -diff0 : diff0;
                 diff1 = diff1 < 0 ? -diff1 : diff1;
-                const floats<lanes> w0 = look_up<lanes>(t->range, diff0) * spatial;
-                const floats<lanes> w1 = look_up<lanes>(t->range, diff1) * spatial;
+                // Where every difference is small, as it mostly is, the weight
+                // comes from registers; otherwise from gathers.
+                floats<lanes> w0, w1;
+                if (all_zero<lanes>((diff0 | diff1) & ~15)) {
+                    w0 = look_up_small<lanes, 16>(t->weight[i][j], diff0);
+                    w1 = look_up_small<lanes, 16>(t->weight[i][j], diff1);
+                } else if (all_zero<lanes>((diff0 | diff1) & ~31)) {
+                    w0 = look_up_small<lanes, 32>(t->weight[i][j], diff0);
+                    w1 = look_up_small<lanes, 32>(t->weight[i][j], diff1);
+                } else {
+                    const float spatial = t->spatial[i][j];
+                    w0 = look_up<lanes>(t->range, diff0) * spatial;
+                    w1 = look_up<lanes>(t->range, diff1) * spatial;
+                }
                 sr0 += load_floats<lanes>(red[i] + x + j) * w0;
                 sr1 += load_floats<lanes>(red[i] + x1 + j) * w1;
                 sg0 += load_floats<lanes>(green[i] + x + j) * w0;
@@ -235,6 +256,9 @@ int apply_denoise_with(filter_image* image, int strength, code_path path) {
         for (int dx = -r; dx <= r; ++dx)
             t.spatial[dy + r][dx + r] = std::exp(-static_cast<float>(dx * dx + dy * dy) / d);
     for (int k = 0; k < 256; ++k) t.range[k] = std::exp(-static_cast<float>(k * k) / e);
+    for (int i = 0; i < 7; ++i)
+        for (int j = 0; j < 7; ++j)
+            for (int k = 0; k < k_small_difference; ++k) t.weight[i][j][k] = t.range[k] * t.spatial[i][j];
 
     if (width > 0 && height > 0) {
         if (path == code_path::reference) {
