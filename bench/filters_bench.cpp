@@ -5,6 +5,7 @@
 #include <benchmark/benchmark.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -13,6 +14,7 @@
 #include <vector>
 
 #include "filters/filter.h"
+#include "heap_peak.h"
 #include "imgfilter.h"
 #include "photo.h"
 #include "stb_image_write.h"
@@ -70,22 +72,30 @@ const filter_case k_cases[] = {
     {"oil_paint/30", thunk_oil_paint_with, 0, 30, {}},
 };
 
+constexpr double k_bytes_per_megabyte = 1e6;
+
 // The decoded image is copied into a fresh block outside the timed region, as
 // the pipeline would hand it over; the worker's own allocations are timed.
+// "extra MB" is the most the worker held at once beyond that image: its
+// scratch, and its output buffer if it does not work in place.
 void filter_only(benchmark::State& state, const filter_case& c, code_path path) {
     const std::vector<unsigned char>& source = photo();
+    long long extra = 0;
     for (auto _ : state) {
         state.PauseTiming();
         filter_image image{k_width, k_height, static_cast<unsigned char*>(std::malloc(source.size()))};
         std::memcpy(image.pixels, source.data(), source.size());
+        heap_peak_reset();
         state.ResumeTiming();
         if (!c.worker(&image, c.params(), path)) state.SkipWithError(imgfilter_last_error());
         benchmark::DoNotOptimize(image.pixels);
         state.PauseTiming();
+        if (heap_peak_bytes() > extra) extra = heap_peak_bytes();
         std::free(image.pixels);
         state.ResumeTiming();
     }
     state.counters["MP/s"] = benchmark::Counter(k_megapixels, benchmark::Counter::kIsIterationInvariantRate);
+    state.counters["extra MB"] = static_cast<double>(extra) / k_bytes_per_megabyte;
 }
 
 std::string scratch_path(const char* name) {
@@ -129,10 +139,14 @@ int call_filter(const char* name, const char* in, const char* out) {
 void whole_call(benchmark::State& state, const char* filter, const char* extension) {
     const std::string in = photo_file(extension);
     const std::string out = scratch_path((std::string("out.") + extension).c_str());
+    long long peak = 0;
     for (auto _ : state) {
+        heap_peak_reset();
         if (!call_filter(filter, in.c_str(), out.c_str())) state.SkipWithError(imgfilter_last_error());
+        if (heap_peak_bytes() > peak) peak = heap_peak_bytes();
     }
     state.counters["MP/s"] = benchmark::Counter(k_megapixels, benchmark::Counter::kIsIterationInvariantRate);
+    state.counters["peak MB"] = static_cast<double>(peak) / k_bytes_per_megabyte;
 }
 
 const char* path_name(code_path path) {
@@ -153,6 +167,9 @@ void register_all(bool with_reference) {
             benchmark::RegisterBenchmark(name.c_str(), filter_only, c, path)
                 ->Unit(benchmark::kMillisecond)
                 ->UseRealTime();
+#ifdef IMGFILTER_BENCH_OPENCV
+            if (path == paths.front()) register_opencv_peer(c.name);
+#endif
         }
     }
     static const char* const bmp_filters[] = {"pixelate/1", "vignette/0.5", "blur/1.5",   "blur/10",
@@ -173,18 +190,28 @@ void register_all(bool with_reference) {
     }
 }
 
-// Keeps every run's time so that the OpenCV comparison can be printed at the end.
+// Keeps every benchmark's times so that the OpenCV comparison can be printed
+// at the end: with --benchmark_repetitions, the smallest of the repetitions,
+// the one least disturbed by whatever else the machine was doing.
 class ratio_reporter : public benchmark::ConsoleReporter {
 public:
     ratio_reporter() : benchmark::ConsoleReporter(OO_None) {}
 
     void ReportRuns(const std::vector<Run>& runs) override {
         for (const Run& run : runs) {
+            if (run.run_type == Run::RT_Aggregate) continue;
             std::string name = run.benchmark_name();
             const std::string suffix = "/real_time";
             if (name.size() > suffix.size() && name.compare(name.size() - suffix.size(), suffix.size(), suffix) == 0)
                 name.resize(name.size() - suffix.size());
-            times_[name] = {run.GetAdjustedRealTime(), run.GetAdjustedCPUTime()};
+            const std::pair<double, double> now = {run.GetAdjustedRealTime(), run.GetAdjustedCPUTime()};
+            const auto known = times_.find(name);
+            if (known == times_.end()) {
+                times_[name] = now;
+            } else {
+                known->second.first = std::min(known->second.first, now.first);
+                known->second.second = std::min(known->second.second, now.second);
+            }
         }
         ConsoleReporter::ReportRuns(runs);
     }
@@ -224,10 +251,10 @@ int main(int argc, char** argv) {
     int count = static_cast<int>(args.size());
     benchmark::Initialize(&count, args.data());
     if (benchmark::ReportUnrecognizedArguments(count, args.data())) return 1;
-    register_all(with_reference);
 #ifdef IMGFILTER_BENCH_OPENCV
-    register_opencv_peers(photo().data(), k_width, k_height);
+    prepare_opencv_peers(photo().data(), k_width, k_height);
 #endif
+    register_all(with_reference);
     ratio_reporter reporter;
     benchmark::RunSpecifiedBenchmarks(&reporter);
     reporter.print_ratios(fastest_code_path());

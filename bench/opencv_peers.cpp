@@ -4,6 +4,7 @@
 
 #include <cmath>
 #include <functional>
+#include <map>
 #include <opencv2/core.hpp>
 #include <opencv2/imgproc.hpp>
 #include <opencv2/xphoto/oilpainting.hpp>
@@ -19,15 +20,29 @@ void peer(benchmark::State& state, const std::function<void()>& operation, doubl
     state.counters["MP/s"] = benchmark::Counter(megapixels, benchmark::Counter::kIsIterationInvariantRate);
 }
 
+struct peer_operation {
+    std::function<void()> operation;
+    double megapixels;
+};
+
+std::map<std::string, peer_operation> s_peers;
+
 void add(const std::string& name, std::function<void()> operation, double megapixels) {
-    benchmark::RegisterBenchmark(("opencv/" + name).c_str(), peer, operation, megapixels)
-        ->Unit(benchmark::kMillisecond)
-        ->UseRealTime();
+    s_peers[name] = {std::move(operation), megapixels};
 }
 
 }  // namespace
 
-void register_opencv_peers(const unsigned char* rgba, int width, int height) {
+void register_opencv_peer(const std::string& filter) {
+    const auto found = s_peers.find(filter);
+    if (found == s_peers.end()) return;
+    benchmark::RegisterBenchmark(("opencv/" + filter).c_str(), peer, found->second.operation,
+                                 found->second.megapixels)
+        ->Unit(benchmark::kMillisecond)
+        ->UseRealTime();
+}
+
+void prepare_opencv_peers(const unsigned char* rgba, int width, int height) {
     cv::setNumThreads(1);
     const double mp = static_cast<double>(width) * height * k_megapixels_per_pixel;
     // Kept alive for the whole run; the lambdas refer to them.

@@ -106,7 +106,12 @@ IMGFILTER_ALWAYS_INLINE void emboss_image_body(unsigned char* pixels, const row_
                     a = a + __builtin_convertvector(widen_half<lanes>(sum[1], h), floats<lanes>) * 0.587f;
                     a = a + __builtin_convertvector(widen_half<lanes>(sum[2], h), floats<lanes>) * 0.114f;
                     a = a + 128.5f;
-                    const ints<lanes> grey = truncate_bytes<lanes>(a);
+                    // The sums keep a within about -1000 .. 1300: no NaN and no
+                    // overflow of the conversion, so truncating first and then
+                    // clamping in integers gives truncate_to_byte's byte.
+                    ints<lanes> grey = __builtin_convertvector(a, ints<lanes>);
+                    grey = grey < 0 ? 0 : grey;
+                    grey = grey > 255 ? 255 : grey;
                     store_colours<lanes>(out + (x + h * lanes) * 4, width - x - h * lanes, grey, grey, grey);
                 }
             }
