@@ -128,6 +128,22 @@ IMGFILTER_ALWAYS_INLINE void store_colours(unsigned char* out, int count, ints<l
     }
 }
 
+// Writes grey into the R, G and B bytes of the first count (at most lanes)
+// pixels from out, leaving their alpha bytes alone.
+template <int lanes>
+IMGFILTER_ALWAYS_INLINE void store_grey(unsigned char* out, int count, ints<lanes> grey) {
+    if (count >= lanes) {
+        // One multiplication copies each byte into the three colour places.
+        constexpr unsigned spread = (1u << k_red_shift) | (1u << k_green_shift) | (1u << k_blue_shift);
+        words<lanes> old;
+        __builtin_memcpy(&old, out, sizeof old);
+        const words<lanes> packed = (reinterpret_cast<words<lanes>>(grey) * spread) | (old & (0xFFu << k_alpha_shift));
+        __builtin_memcpy(out, &packed, sizeof packed);
+        return;
+    }
+    store_colours<lanes>(out, count, grey, grey, grey);
+}
+
 #if defined(__GNUC__) && defined(__x86_64__)
 #  include <immintrin.h>
 #  define IMGFILTER_X86_VARIANTS 1

@@ -77,7 +77,7 @@ IMGFILTER_ALWAYS_INLINE void edge_image_body(unsigned char* pixels, const row_ba
                 const ints<lanes> gx = (ur - ul) + (mr - ml) + (mr - ml) + (dr - dl);
                 const ints<lanes> gy = (dl - ul) + (d - u) + (d - u) + (dr - ur);
                 const ints<lanes> grey = capped_root<lanes>(gx * gx + gy * gy);
-                store_colours<lanes>(out + x * 4, width - x, grey, grey, grey);
+                store_grey<lanes>(out + x * 4, width - x, grey);
             }
         });
 }
