@@ -128,6 +128,29 @@ IMGFILTER_ALWAYS_INLINE void store_colours(unsigned char* out, int count, ints<l
     }
 }
 
+// The R, G and B bytes of count pixels from in, as floats in three planes:
+// each pixel read as one word, its bytes taken out by shifts, which costs
+// far less than taking every fourth byte three times over.
+template <int lanes>
+IMGFILTER_ALWAYS_INLINE void split_colours(const unsigned char* in, int count, float* red, float* green, float* blue) {
+    int x = 0;
+    for (; x + lanes <= count; x += lanes) {
+        words<lanes> w;
+        __builtin_memcpy(&w, in + x * 4, sizeof w);
+        const floats<lanes> r = __builtin_convertvector(reinterpret_cast<ints<lanes>>((w >> k_red_shift) & 0xFFu), floats<lanes>);
+        const floats<lanes> g = __builtin_convertvector(reinterpret_cast<ints<lanes>>((w >> k_green_shift) & 0xFFu), floats<lanes>);
+        const floats<lanes> b = __builtin_convertvector(reinterpret_cast<ints<lanes>>((w >> k_blue_shift) & 0xFFu), floats<lanes>);
+        __builtin_memcpy(red + x, &r, sizeof r);
+        __builtin_memcpy(green + x, &g, sizeof g);
+        __builtin_memcpy(blue + x, &b, sizeof b);
+    }
+    for (; x < count; ++x) {
+        red[x] = static_cast<float>(in[x * 4 + 0]);
+        green[x] = static_cast<float>(in[x * 4 + 1]);
+        blue[x] = static_cast<float>(in[x * 4 + 2]);
+    }
+}
+
 // Writes grey into the R, G and B bytes of the first count (at most lanes)
 // pixels from out, leaving their alpha bytes alone.
 template <int lanes>

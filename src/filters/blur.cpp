@@ -110,22 +110,27 @@ IMGFILTER_ALWAYS_INLINE void across_row_body(const blur_rows* rows, const float*
     const int width = rows->width;
     const int r = rows->r;
     const int taps = 2 * r + 1;
+    const std::size_t ps = static_cast<std::size_t>(rows->padded);
+    split_colours<lanes>(in, width, rows->source + r, rows->source + ps + r, rows->source + 2 * ps + r);
     for (int c = 0; c < 3; ++c) {
-        float* p = rows->source + static_cast<std::size_t>(c) * rows->padded + r;
-        for (int x = 0; x < width; ++x) p[x] = static_cast<float>(in[x * 4 + c]);
+        float* p = rows->source + c * ps + r;
         for (int i = 1; i <= r; ++i) p[-i] = p[0];
         for (int i = width; i < width + r + k_pair; ++i) p[i] = p[width - 1];
     }
     // All three planes and two vectors of each at a time: six sums that do
     // not wait for each other.
     const float* p = rows->source;
-    const std::size_t ps = static_cast<std::size_t>(rows->padded);
     constexpr int strip = 2 * lanes;
     float* out = rows->record(y, strip);
     const std::size_t step = rows->strip_step(strip);
     for (int x = 0; x < width; x += strip, out += step) {
-        floats<lanes> r0 = {}, r1 = {}, g0 = {}, g1 = {}, b0 = {}, b1 = {};
-        for (int k = 0; k < taps; ++k) {
+        // The sums start with the first product rather than 0 + it: the
+        // products are never -0, so adding them to 0 would change nothing.
+        floats<lanes> r0 = load_floats<lanes>(p + x) * w[0], r1 = load_floats<lanes>(p + x + lanes) * w[0];
+        floats<lanes> g0 = load_floats<lanes>(p + x + ps) * w[0], g1 = load_floats<lanes>(p + x + ps + lanes) * w[0];
+        floats<lanes> b0 = load_floats<lanes>(p + x + 2 * ps) * w[0];
+        floats<lanes> b1 = load_floats<lanes>(p + x + 2 * ps + lanes) * w[0];
+        for (int k = 1; k < taps; ++k) {
             const float* q = p + x + k;
             r0 += load_floats<lanes>(q) * w[k];
             r1 += load_floats<lanes>(q + lanes) * w[k];
@@ -141,6 +146,15 @@ IMGFILTER_ALWAYS_INLINE void across_row_body(const blur_rows* rows, const float*
         __builtin_memcpy(out + 2 * strip, &b0, sizeof b0);
         __builtin_memcpy(out + 2 * strip + lanes, &b1, sizeof b1);
     }
+}
+
+// clamp_byte for weighted means of bytes: the weights are positive and sum
+// to about 1, so a mean is never negative, NaN or much above 255, and
+// truncating first and then capping in integers gives the same byte.
+template <int lanes>
+IMGFILTER_ALWAYS_INLINE ints<lanes> mean_bytes(floats<lanes> mean) {
+    const ints<lanes> v = __builtin_convertvector(mean + 0.5f, ints<lanes>);
+    return v > 255 ? 255 : v;
 }
 
 // The vertical pass for output rows y0 .. y0 + count - 1, written over those
@@ -163,8 +177,13 @@ IMGFILTER_ALWAYS_INLINE void down_rows_body(const blur_rows* rows, const float* 
         const int n = width - x;
         for (int b = 0; b < count; ++b) {
             const float* const* source = column + b;
-            floats<lanes> r0 = {}, r1 = {}, g0 = {}, g1 = {}, b0 = {}, b1 = {};
-            for (int k = 0; k < taps; ++k) {
+            const float* q0 = source[0] + at;
+            floats<lanes> r0 = load_floats<lanes>(q0) * w[0], r1 = load_floats<lanes>(q0 + lanes) * w[0];
+            floats<lanes> g0 = load_floats<lanes>(q0 + strip) * w[0];
+            floats<lanes> g1 = load_floats<lanes>(q0 + strip + lanes) * w[0];
+            floats<lanes> b0 = load_floats<lanes>(q0 + 2 * strip) * w[0];
+            floats<lanes> b1 = load_floats<lanes>(q0 + 2 * strip + lanes) * w[0];
+            for (int k = 1; k < taps; ++k) {
                 const float* q = source[k] + at;
                 r0 += load_floats<lanes>(q) * w[k];
                 r1 += load_floats<lanes>(q + lanes) * w[k];
@@ -174,10 +193,10 @@ IMGFILTER_ALWAYS_INLINE void down_rows_body(const blur_rows* rows, const float* 
                 b1 += load_floats<lanes>(q + 2 * strip + lanes) * w[k];
             }
             unsigned char* out = pixels + (static_cast<std::size_t>(y0 + b) * width + x) * 4;
-            store_colours<lanes>(out, n, clamp_bytes<lanes>(r0), clamp_bytes<lanes>(g0), clamp_bytes<lanes>(b0));
+            store_colours<lanes>(out, n, mean_bytes<lanes>(r0), mean_bytes<lanes>(g0), mean_bytes<lanes>(b0));
             if (n > lanes) {
-                store_colours<lanes>(out + lanes * 4, n - lanes, clamp_bytes<lanes>(r1), clamp_bytes<lanes>(g1),
-                                     clamp_bytes<lanes>(b1));
+                store_colours<lanes>(out + lanes * 4, n - lanes, mean_bytes<lanes>(r1), mean_bytes<lanes>(g1),
+                                     mean_bytes<lanes>(b1));
             }
         }
     }
