@@ -204,14 +204,12 @@ IMGFILTER_TARGET_AVX512 inline void gather_floats16(const float* table, const in
 #endif
 
 #if IMGFILTER_X86_VARIANTS
-// Whether every bit of every lane is clear, in one test instruction.
-IMGFILTER_TARGET_AVX2 inline bool all_zero8(const ints<8>* v) {
-    const __m256i bits = reinterpret_cast<__m256i>(*v);
-    return _mm256_testz_si256(bits, bits);
+// Whether v and mask share no set bit, in one test instruction.
+IMGFILTER_TARGET_AVX2 inline bool no_common_bits8(const ints<8>* v, const ints<8>* mask) {
+    return _mm256_testz_si256(reinterpret_cast<__m256i>(*v), reinterpret_cast<__m256i>(*mask));
 }
-IMGFILTER_TARGET_AVX512 inline bool all_zero16(const ints<16>* v) {
-    const __m512i bits = reinterpret_cast<__m512i>(*v);
-    return _mm512_test_epi32_mask(bits, bits) == 0;
+IMGFILTER_TARGET_AVX512 inline bool no_common_bits16(const ints<16>* v, const ints<16>* mask) {
+    return _mm512_test_epi32_mask(reinterpret_cast<__m512i>(*v), reinterpret_cast<__m512i>(*mask)) == 0;
 }
 #endif
 
@@ -235,7 +233,8 @@ IMGFILTER_TARGET_AVX2 inline void look_up_16_floats8(const float* table, const i
     const __m256i i = reinterpret_cast<__m256i>(*index);
     const __m256 e0 = _mm256_permutevar8x32_ps(_mm256_loadu_ps(table), i);
     const __m256 e1 = _mm256_permutevar8x32_ps(_mm256_loadu_ps(table + 8), i);
-    *value = reinterpret_cast<floats<8>>(_mm256_blendv_ps(e0, e1, _mm256_castsi256_ps(_mm256_slli_epi32(i, 28))));
+    const __m256 upper = _mm256_castsi256_ps(_mm256_cmpgt_epi32(i, _mm256_set1_epi32(7)));
+    *value = reinterpret_cast<floats<8>>(_mm256_blendv_ps(e0, e1, upper));
 }
 IMGFILTER_TARGET_AVX512 inline void look_up_16_floats16(const float* table, const ints<16>* index,
                                                         floats<16>* value) {
@@ -301,15 +300,15 @@ IMGFILTER_ALWAYS_INLINE floats<lanes> look_up(const float* table, ints<lanes> in
     return value;
 }
 
-// True when every lane of v is 0.
+// True when no lane of v has a bit of mask set.
 template <int lanes>
-IMGFILTER_ALWAYS_INLINE bool all_zero(ints<lanes> v) {
+IMGFILTER_ALWAYS_INLINE bool no_common_bits(ints<lanes> v, ints<lanes> mask) {
 #if IMGFILTER_X86_VARIANTS
-    if constexpr (lanes == 8) return all_zero8(&v);
-    if constexpr (lanes == 16) return all_zero16(&v);
+    if constexpr (lanes == 8) return no_common_bits8(&v, &mask);
+    if constexpr (lanes == 16) return no_common_bits16(&v, &mask);
 #endif
     int any = 0;
-    for (int lane = 0; lane < lanes; ++lane) any |= v[lane];
+    for (int lane = 0; lane < lanes; ++lane) any |= v[lane] & mask[lane];
     return any == 0;
 }
 

@@ -152,6 +152,8 @@ IMGFILTER_ALWAYS_INLINE void filter_row_body(const denoise_rows* rows, const den
         luma[dy + r] = rows->luma(sy);
     }
     const int width = rows->width;
+    const ints<lanes> above_15 = ints<lanes>{} + ~15;
+    const ints<lanes> above_31 = ints<lanes>{} + ~31;
     for (int x = 0; x < width; x += 2 * lanes) {
         const int x1 = x + lanes;
         const ints<lanes> l0 = load_ints<lanes>(luma[r] + r + x);
@@ -167,10 +169,10 @@ IMGFILTER_ALWAYS_INLINE void filter_row_body(const denoise_rows* rows, const den
                 // Where every difference is small, as it mostly is, the weight
                 // comes from registers; otherwise from gathers.
                 floats<lanes> w0, w1;
-                if (all_zero<lanes>((diff0 | diff1) & ~15)) {
+                if (no_common_bits<lanes>(diff0 | diff1, above_15)) {
                     w0 = look_up_small<lanes, 16>(t->weight[i][j], diff0);
                     w1 = look_up_small<lanes, 16>(t->weight[i][j], diff1);
-                } else if (all_zero<lanes>((diff0 | diff1) & ~31)) {
+                } else if (no_common_bits<lanes>(diff0 | diff1, above_31)) {
                     w0 = look_up_small<lanes, 32>(t->weight[i][j], diff0);
                     w1 = look_up_small<lanes, 32>(t->weight[i][j], diff1);
                 } else {
