@@ -38,16 +38,10 @@ template <int lanes>
 using ints = typename vector_of<int, lanes>::type;
 
 
-// Unaligned loads of lanes consecutive values.
-template <int lanes>
-IMGFILTER_ALWAYS_INLINE floats<lanes> load_floats(const float* p) {
-    floats<lanes> v;
-    __builtin_memcpy(&v, p, sizeof v);
-    return v;
-}
-template <int lanes>
-IMGFILTER_ALWAYS_INLINE ints<lanes> load_ints(const int* p) {
-    ints<lanes> v;
+// An unaligned load of lanes consecutive values, as a vector of their type.
+template <int lanes, typename T>
+IMGFILTER_ALWAYS_INLINE typename vector_of<T, lanes>::type load_lanes(const T* p) {
+    typename vector_of<T, lanes>::type v;
     __builtin_memcpy(&v, p, sizeof v);
     return v;
 }

@@ -126,18 +126,18 @@ IMGFILTER_ALWAYS_INLINE void across_row_body(const blur_rows* rows, const float*
     for (int x = 0; x < width; x += strip, out += step) {
         // The sums start with the first product rather than 0 + it: the
         // products are never -0, so adding them to 0 would change nothing.
-        floats<lanes> r0 = load_floats<lanes>(p + x) * w[0], r1 = load_floats<lanes>(p + x + lanes) * w[0];
-        floats<lanes> g0 = load_floats<lanes>(p + x + ps) * w[0], g1 = load_floats<lanes>(p + x + ps + lanes) * w[0];
-        floats<lanes> b0 = load_floats<lanes>(p + x + 2 * ps) * w[0];
-        floats<lanes> b1 = load_floats<lanes>(p + x + 2 * ps + lanes) * w[0];
+        floats<lanes> r0 = load_lanes<lanes>(p + x) * w[0], r1 = load_lanes<lanes>(p + x + lanes) * w[0];
+        floats<lanes> g0 = load_lanes<lanes>(p + x + ps) * w[0], g1 = load_lanes<lanes>(p + x + ps + lanes) * w[0];
+        floats<lanes> b0 = load_lanes<lanes>(p + x + 2 * ps) * w[0];
+        floats<lanes> b1 = load_lanes<lanes>(p + x + 2 * ps + lanes) * w[0];
         for (int k = 1; k < taps; ++k) {
             const float* q = p + x + k;
-            r0 += load_floats<lanes>(q) * w[k];
-            r1 += load_floats<lanes>(q + lanes) * w[k];
-            g0 += load_floats<lanes>(q + ps) * w[k];
-            g1 += load_floats<lanes>(q + ps + lanes) * w[k];
-            b0 += load_floats<lanes>(q + 2 * ps) * w[k];
-            b1 += load_floats<lanes>(q + 2 * ps + lanes) * w[k];
+            r0 += load_lanes<lanes>(q) * w[k];
+            r1 += load_lanes<lanes>(q + lanes) * w[k];
+            g0 += load_lanes<lanes>(q + ps) * w[k];
+            g1 += load_lanes<lanes>(q + ps + lanes) * w[k];
+            b0 += load_lanes<lanes>(q + 2 * ps) * w[k];
+            b1 += load_lanes<lanes>(q + 2 * ps + lanes) * w[k];
         }
         __builtin_memcpy(out, &r0, sizeof r0);
         __builtin_memcpy(out + lanes, &r1, sizeof r1);
@@ -178,19 +178,19 @@ IMGFILTER_ALWAYS_INLINE void down_rows_body(const blur_rows* rows, const float* 
         for (int b = 0; b < count; ++b) {
             const float* const* source = column + b;
             const float* q0 = source[0] + at;
-            floats<lanes> r0 = load_floats<lanes>(q0) * w[0], r1 = load_floats<lanes>(q0 + lanes) * w[0];
-            floats<lanes> g0 = load_floats<lanes>(q0 + strip) * w[0];
-            floats<lanes> g1 = load_floats<lanes>(q0 + strip + lanes) * w[0];
-            floats<lanes> b0 = load_floats<lanes>(q0 + 2 * strip) * w[0];
-            floats<lanes> b1 = load_floats<lanes>(q0 + 2 * strip + lanes) * w[0];
+            floats<lanes> r0 = load_lanes<lanes>(q0) * w[0], r1 = load_lanes<lanes>(q0 + lanes) * w[0];
+            floats<lanes> g0 = load_lanes<lanes>(q0 + strip) * w[0];
+            floats<lanes> g1 = load_lanes<lanes>(q0 + strip + lanes) * w[0];
+            floats<lanes> b0 = load_lanes<lanes>(q0 + 2 * strip) * w[0];
+            floats<lanes> b1 = load_lanes<lanes>(q0 + 2 * strip + lanes) * w[0];
             for (int k = 1; k < taps; ++k) {
                 const float* q = source[k] + at;
-                r0 += load_floats<lanes>(q) * w[k];
-                r1 += load_floats<lanes>(q + lanes) * w[k];
-                g0 += load_floats<lanes>(q + strip) * w[k];
-                g1 += load_floats<lanes>(q + strip + lanes) * w[k];
-                b0 += load_floats<lanes>(q + 2 * strip) * w[k];
-                b1 += load_floats<lanes>(q + 2 * strip + lanes) * w[k];
+                r0 += load_lanes<lanes>(q) * w[k];
+                r1 += load_lanes<lanes>(q + lanes) * w[k];
+                g0 += load_lanes<lanes>(q + strip) * w[k];
+                g1 += load_lanes<lanes>(q + strip + lanes) * w[k];
+                b0 += load_lanes<lanes>(q + 2 * strip) * w[k];
+                b1 += load_lanes<lanes>(q + 2 * strip + lanes) * w[k];
             }
             unsigned char* out = pixels + (static_cast<std::size_t>(y0 + b) * width + x) * 4;
             store_colours<lanes>(out, n, mean_bytes<lanes>(r0), mean_bytes<lanes>(g0), mean_bytes<lanes>(b0));

@@ -93,11 +93,7 @@ struct denoise_rows {
         float* green = plane(y, 1) + r;
         float* blue = plane(y, 2) + r;
         int* l = luma(y) + r;
-        for (int x = 0; x < width; ++x) {
-            red[x] = static_cast<float>(in[x * 4 + 0]);
-            green[x] = static_cast<float>(in[x * 4 + 1]);
-            blue[x] = static_cast<float>(in[x * 4 + 2]);
-        }
+        split_colours<8>(in, width, red, green, blue);
         // luma_int's products and sums, from the converted planes: a separate
         // loop of whole vectors.
         for (int x = 0; x < width; ++x) {
@@ -156,14 +152,14 @@ IMGFILTER_ALWAYS_INLINE void filter_row_body(const denoise_rows* rows, const den
     const ints<lanes> above_31 = ints<lanes>{} + ~31;
     for (int x = 0; x < width; x += 2 * lanes) {
         const int x1 = x + lanes;
-        const ints<lanes> l0 = load_ints<lanes>(luma[r] + r + x);
-        const ints<lanes> l1 = load_ints<lanes>(luma[r] + r + x1);
+        const ints<lanes> l0 = load_lanes<lanes>(luma[r] + r + x);
+        const ints<lanes> l1 = load_lanes<lanes>(luma[r] + r + x1);
         floats<lanes> sr0 = {}, sg0 = {}, sb0 = {}, sw0 = {};
         floats<lanes> sr1 = {}, sg1 = {}, sb1 = {}, sw1 = {};
         for (int i = 0; i <= 2 * r; ++i) {
             for (int j = 0; j <= 2 * r; ++j) {
-                ints<lanes> diff0 = l0 - load_ints<lanes>(luma[i] + x + j);
-                ints<lanes> diff1 = l1 - load_ints<lanes>(luma[i] + x1 + j);
+                ints<lanes> diff0 = l0 - load_lanes<lanes>(luma[i] + x + j);
+                ints<lanes> diff1 = l1 - load_lanes<lanes>(luma[i] + x1 + j);
                 diff0 = diff0 < 0 ? -diff0 : diff0;
                 diff1 = diff1 < 0 ? -diff1 : diff1;
                 // Where every difference is small, as it mostly is, the weight
@@ -180,12 +176,12 @@ IMGFILTER_ALWAYS_INLINE void filter_row_body(const denoise_rows* rows, const den
                     w0 = look_up<lanes>(t->range, diff0) * spatial;
                     w1 = look_up<lanes>(t->range, diff1) * spatial;
                 }
-                sr0 += load_floats<lanes>(red[i] + x + j) * w0;
-                sr1 += load_floats<lanes>(red[i] + x1 + j) * w1;
-                sg0 += load_floats<lanes>(green[i] + x + j) * w0;
-                sg1 += load_floats<lanes>(green[i] + x1 + j) * w1;
-                sb0 += load_floats<lanes>(blue[i] + x + j) * w0;
-                sb1 += load_floats<lanes>(blue[i] + x1 + j) * w1;
+                sr0 += load_lanes<lanes>(red[i] + x + j) * w0;
+                sr1 += load_lanes<lanes>(red[i] + x1 + j) * w1;
+                sg0 += load_lanes<lanes>(green[i] + x + j) * w0;
+                sg1 += load_lanes<lanes>(green[i] + x1 + j) * w1;
+                sb0 += load_lanes<lanes>(blue[i] + x + j) * w0;
+                sb1 += load_lanes<lanes>(blue[i] + x1 + j) * w1;
                 sw0 += w0;
                 sw1 += w1;
             }

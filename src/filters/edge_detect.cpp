@@ -69,11 +69,11 @@ IMGFILTER_ALWAYS_INLINE void edge_image_body(unsigned char* pixels, const row_ba
             const int* down = band->clamped(y + 1, 0);
             for (int x = 0; x < width; x += lanes) {
                 // Integer sums: the order of the terms does not matter.
-                const ints<lanes> ul = load_ints<lanes>(up + x - 1), u = load_ints<lanes>(up + x),
-                                  ur = load_ints<lanes>(up + x + 1);
-                const ints<lanes> ml = load_ints<lanes>(mid + x - 1), mr = load_ints<lanes>(mid + x + 1);
-                const ints<lanes> dl = load_ints<lanes>(down + x - 1), d = load_ints<lanes>(down + x),
-                                  dr = load_ints<lanes>(down + x + 1);
+                const ints<lanes> ul = load_lanes<lanes>(up + x - 1), u = load_lanes<lanes>(up + x),
+                                  ur = load_lanes<lanes>(up + x + 1);
+                const ints<lanes> ml = load_lanes<lanes>(mid + x - 1), mr = load_lanes<lanes>(mid + x + 1);
+                const ints<lanes> dl = load_lanes<lanes>(down + x - 1), d = load_lanes<lanes>(down + x),
+                                  dr = load_lanes<lanes>(down + x + 1);
                 const ints<lanes> gx = (ur - ul) + (mr - ml) + (mr - ml) + (dr - dl);
                 const ints<lanes> gy = (dl - ul) + (d - u) + (d - u) + (dr - ur);
                 const ints<lanes> grey = capped_root<lanes>(gx * gx + gy * gy);

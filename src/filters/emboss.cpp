@@ -48,13 +48,6 @@ void emboss_reference(const unsigned char* in, unsigned char* result, int width,
 template <int lanes>
 using shorts = typename vector_of<short, lanes>::type;
 
-template <int lanes>
-IMGFILTER_ALWAYS_INLINE shorts<lanes> load_shorts(const short* p) {
-    shorts<lanes> v;
-    __builtin_memcpy(&v, p, sizeof v);
-    return v;
-}
-
 #if IMGFILTER_X86_VARIANTS
 // One sign-extending instruction per half; GCC makes four of the generic code.
 IMGFILTER_TARGET_AVX2 inline void widen_halves8(const shorts<16>* v, ints<8>* low, ints<8>* high) {
@@ -123,10 +116,10 @@ IMGFILTER_ALWAYS_INLINE void emboss_image_body(unsigned char* pixels, const row_
                 shorts<wide> sum[3];
                 for (int c = 0; c < 3; ++c) {
                     // Integer sums: the order of the terms does not matter.
-                    const shorts<wide> up_left = load_shorts<wide>(up[c] + x - 1);
-                    const shorts<wide> down_right = load_shorts<wide>(down[c] + x + 1);
-                    sum[c] = load_shorts<wide>(mid[c] + x + 1) - load_shorts<wide>(mid[c] + x - 1) -
-                             load_shorts<wide>(up[c] + x) - up_left - up_left + load_shorts<wide>(down[c] + x) +
+                    const shorts<wide> up_left = load_lanes<wide>(up[c] + x - 1);
+                    const shorts<wide> down_right = load_lanes<wide>(down[c] + x + 1);
+                    sum[c] = load_lanes<wide>(mid[c] + x + 1) - load_lanes<wide>(mid[c] + x - 1) -
+                             load_lanes<wide>(up[c] + x) - up_left - up_left + load_lanes<wide>(down[c] + x) +
                              down_right + down_right;
                 }
                 ints<lanes> red[2], green[2], blue[2];

@@ -63,12 +63,12 @@ IMGFILTER_ALWAYS_INLINE void kernel_image_sized(unsigned char* pixels, const row
                 for (int ky = 0; ky < size; ++ky) {
                     for (int kx = 0; kx < size; ++kx) {
                         const float* p = rows[ky] + x + kx * 4;
-                        lo += load_floats<lanes>(p) * w[ky * size + kx];
-                        hi += load_floats<lanes>(p + lanes) * w[ky * size + kx];
+                        lo += load_lanes<lanes>(p) * w[ky * size + kx];
+                        hi += load_lanes<lanes>(p + lanes) * w[ky * size + kx];
                     }
                 }
-                const ints<lanes> lo_alpha = __builtin_convertvector(load_floats<lanes>(mid + x), ints<lanes>);
-                const ints<lanes> hi_alpha = __builtin_convertvector(load_floats<lanes>(mid + x + lanes), ints<lanes>);
+                const ints<lanes> lo_alpha = __builtin_convertvector(load_lanes<lanes>(mid + x), ints<lanes>);
+                const ints<lanes> hi_alpha = __builtin_convertvector(load_lanes<lanes>(mid + x + lanes), ints<lanes>);
                 const ints<lanes> lo_result = keep_alpha<lanes>(clamp_bytes<lanes>(lo), lo_alpha);
                 const ints<lanes> hi_result = keep_alpha<lanes>(clamp_bytes<lanes>(hi), hi_alpha);
                 __builtin_memcpy(line + x, &lo_result, sizeof lo_result);

@@ -42,9 +42,9 @@ IMGFILTER_ALWAYS_INLINE void sharpen_image_body(unsigned char* pixels, const row
             const int* mid = band->row(y, 0);
             const int* down = band->clamped(y + 1, 0);
             for (int x = 0; x < end; x += lanes) {
-                const ints<lanes> centre = load_ints<lanes>(mid + x);
-                const ints<lanes> s = load_ints<lanes>(up + x) + load_ints<lanes>(down + x) +
-                                      load_ints<lanes>(mid + x - 4) + load_ints<lanes>(mid + x + 4);
+                const ints<lanes> centre = load_lanes<lanes>(mid + x);
+                const ints<lanes> s = load_lanes<lanes>(up + x) + load_lanes<lanes>(down + x) +
+                                      load_lanes<lanes>(mid + x - 4) + load_lanes<lanes>(mid + x + 4);
                 const floats<lanes> v = __builtin_convertvector(s, floats<lanes>) * kn +
                                         __builtin_convertvector(centre, floats<lanes>) * kc;
                 const ints<lanes> result = keep_alpha<lanes>(clamp_bytes<lanes>(v), centre);

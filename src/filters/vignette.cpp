@@ -74,13 +74,13 @@ IMGFILTER_ALWAYS_INLINE void scale_pixels(unsigned char* p, const float* factor,
     widen_bytes(line, p, 4 * n);
     int i = 0;
     for (; i + lanes <= n; i += lanes) {
-        const floats<lanes> f = load_floats<lanes>(factor + i);
+        const floats<lanes> f = load_lanes<lanes>(factor + i);
         for (int q = 0; q < 4; ++q) {
             int* b = line + 4 * i + q * lanes;
             const floats<lanes> scale = is_alpha ? one : spread_quarter<lanes>(f, q);
             // byte * factor lies in 0..255 (the factor in 0..1), so clamp_byte
             // is the plain truncation of it + 0.5f.
-            const floats<lanes> scaled = __builtin_convertvector(load_ints<lanes>(b), floats<lanes>) * scale;
+            const floats<lanes> scaled = __builtin_convertvector(load_lanes<lanes>(b), floats<lanes>) * scale;
             const ints<lanes> result = __builtin_convertvector(scaled + 0.5f, ints<lanes>);
             __builtin_memcpy(b, &result, sizeof result);
         }
