@@ -64,6 +64,44 @@ IMGFILTER_TARGET_AVX512 inline void widen_halves16(const shorts<32>* v, ints<16>
 }
 #endif
 
+#if IMGFILTER_X86_VARIANTS
+// Sixteen RGBA pixels into sixteen R, G and B values each. Within each half
+// of a register one byte shuffle groups every pixel's bytes by colour; a
+// dword permute gathers those groups into R, G | B, A eights; two unpacks join
+// the eights of both registers; and each sixteen bytes widen into shorts.
+IMGFILTER_TARGET_AVX2 inline void split_colours16(const unsigned char* in, short* red, short* green, short* blue) {
+    const __m256i group = _mm256_setr_epi8(0, 4, 8, 12, 1, 5, 9, 13, 2, 6, 10, 14, 3, 7, 11, 15,  //
+                                           0, 4, 8, 12, 1, 5, 9, 13, 2, 6, 10, 14, 3, 7, 11, 15);
+    const __m256i gather = _mm256_setr_epi32(0, 4, 1, 5, 2, 6, 3, 7);
+    const __m256i a = _mm256_permutevar8x32_epi32(
+        _mm256_shuffle_epi8(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(in)), group), gather);
+    const __m256i b = _mm256_permutevar8x32_epi32(
+        _mm256_shuffle_epi8(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(in + 32)), group), gather);
+    const __m256i red_blue = _mm256_unpacklo_epi64(a, b);     // R0-7 R8-15 | B0-7 B8-15
+    const __m256i green_alpha = _mm256_unpackhi_epi64(a, b);  // G0-7 G8-15 | A0-7 A8-15
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(red), _mm256_cvtepu8_epi16(_mm256_castsi256_si128(red_blue)));
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(green),
+                        _mm256_cvtepu8_epi16(_mm256_castsi256_si128(green_alpha)));
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(blue), _mm256_cvtepu8_epi16(_mm256_extracti128_si256(red_blue, 1)));
+}
+#endif
+
+// Row of count pixels into planes of R, G and B shorts.
+template <int lanes>
+IMGFILTER_ALWAYS_INLINE void split_row(const unsigned char* in, int count, short* red, short* green, short* blue) {
+    int x = 0;
+#if IMGFILTER_X86_VARIANTS
+    if constexpr (lanes >= 8) {
+        for (; x + 16 <= count; x += 16) split_colours16(in + x * 4, red + x, green + x, blue + x);
+    }
+#endif
+    for (; x < count; ++x) {
+        red[x] = in[x * 4 + 0];
+        green[x] = in[x * 4 + 1];
+        blue[x] = in[x * 4 + 2];
+    }
+}
+
 // The two halves of a vector of 2 * lanes sums, widened to ints.
 template <int lanes>
 IMGFILTER_ALWAYS_INLINE void widen_halves(shorts<2 * lanes> v, ints<lanes>* half) {
@@ -93,14 +131,7 @@ IMGFILTER_ALWAYS_INLINE void emboss_image_body(unsigned char* pixels, const row_
     filter_rows_in_place(
         pixels, *band,
         [&](int y, const unsigned char* in) IMGFILTER_LAMBDA_INLINE {
-            short* r = band->row(y, 0);
-            short* g = band->row(y, 1);
-            short* b = band->row(y, 2);
-            for (int x = 0; x < width; ++x) {
-                r[x] = in[x * 4 + 0];
-                g[x] = in[x * 4 + 1];
-                b[x] = in[x * 4 + 2];
-            }
+            split_row<lanes>(in, width, band->row(y, 0), band->row(y, 1), band->row(y, 2));
         },
         [&](int y, unsigned char* out) IMGFILTER_LAMBDA_INLINE {
             const short* up[3];
