@@ -95,6 +95,21 @@ struct oil_rows {
     }
 };
 
+// One row of the disc as it slides right: for the disc around column x, the
+// sample that leaves it is at leaving[x] and the one that enters at
+// entering[x].
+struct disc_row {
+    const sums4* leaving;
+    const unsigned char* leaving_level;
+    const sums4* entering;
+    const unsigned char* entering_level;
+};
+
+IMGFILTER_ALWAYS_INLINE void slide(sums4* hist, const disc_row& row, int x) {
+    hist[row.leaving_level[x]] -= row.leaving[x];
+    hist[row.entering_level[x]] += row.entering[x];
+}
+
 // The sums are split over a few copies, one for each disc row modulo the
 // number of copies, so that updates of one level from neighbouring disc rows
 // do not wait for each other in memory; the copies are added up for each
@@ -111,15 +126,19 @@ IMGFILTER_ALWAYS_INLINE void paint_row_split(const oil_rows* rows, const int* ha
     }
     // hist[copy][level] holds (R sum, G sum, B sum, count).
     sums4 hist[copies][k_levels] = {};
+    disc_row span[2 * k_max_radius + 1];
     for (int i = 0; i <= 2 * r; ++i) {
         for (int dx = -half_width[i]; dx <= half_width[i]; ++dx) hist[i % copies][l[i][dx]] += s[i][dx];
+        span[i] = {s[i] - half_width[i], l[i] - half_width[i], s[i] + half_width[i] + 1, l[i] + half_width[i] + 1};
     }
     const int width = rows->width;
     for (int x = 0;; ++x) {
+        // The copies added up eight ints at a time, all levels in a row.
         sums4 total[k_levels];
-        for (int level = 0; level < k_levels; ++level) {
-            total[level] = hist[0][level];
-            for (int c = 1; c < copies; ++c) total[level] += hist[c][level];
+        for (int k = 0; k < k_levels / 2; ++k) {
+            ints<8> sum = load_lanes<8>(&hist[0][2 * k][0]);
+            for (int c = 1; c < copies; ++c) sum += load_lanes<8>(&hist[c][2 * k][0]);
+            __builtin_memcpy(&total[2 * k], &sum, sizeof sum);
         }
         int best = 0;
         int best_count = 0;
@@ -130,17 +149,25 @@ IMGFILTER_ALWAYS_INLINE void paint_row_split(const oil_rows* rows, const int* ha
             }
         }
         if (best_count > 0) {
-            out[x * 4 + 0] = static_cast<unsigned char>(total[best][0] / best_count);
-            out[x * 4 + 1] = static_cast<unsigned char>(total[best][1] / best_count);
-            out[x * 4 + 2] = static_cast<unsigned char>(total[best][2] / best_count);
+            // One single-precision division for the three means. The sums and
+            // the count are exact in a float (below 2^20 and 2^12), and a
+            // quotient that falls short of the next integer does so by at
+            // least 1 / count, far more than the division's rounding (2^-24
+            // of at most 255): truncating it gives the integer quotient.
+            const floats<4> mean =
+                __builtin_convertvector(total[best], floats<4>) / static_cast<float>(best_count);
+            out[x * 4 + 0] = static_cast<unsigned char>(static_cast<int>(mean[0]));
+            out[x * 4 + 1] = static_cast<unsigned char>(static_cast<int>(mean[1]));
+            out[x * 4 + 2] = static_cast<unsigned char>(static_cast<int>(mean[2]));
         }
         if (x + 1 == width) break;
-        for (int i = 0; i <= 2 * r; ++i) {
-            const int leaving = x - half_width[i];
-            const int entering = x + 1 + half_width[i];
-            hist[i % copies][l[i][leaving]] -= s[i][leaving];
-            hist[i % copies][l[i][entering]] += s[i][entering];
+        // Disc rows a whole round of copies at a time, so that each row's copy
+        // is known when compiling.
+        int i = 0;
+        for (; i + copies <= 2 * r + 1; i += copies) {
+            for (int c = 0; c < copies; ++c) slide(hist[c], span[i + c], x);
         }
+        for (int c = 0; i <= 2 * r; ++i, ++c) slide(hist[c], span[i], x);
     }
 }
 
