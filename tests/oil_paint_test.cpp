@@ -50,6 +50,24 @@ TEST(OilPaint, MeansTruncate) {
     EXPECT_EQ(out.at(1, 0), (rgba{10, 0, 1, 255}));
 }
 
+// The fast path divides a level's colour sum by its count in single precision
+// and truncates. That is the integer quotient only while the float rounding
+// stays smaller than the gap below the next integer: check it at every
+// integer boundary for every count a disc of radius 30 (the largest) can
+// hold. The float quotient grows with the sum, so the boundaries suffice.
+TEST(OilPaint, FloatMeansEqualIntegerQuotientsForEveryDiscCount) {
+    int largest_count = 0;
+    for (int dy = -30; dy <= 30; ++dy)
+        for (int dx = -30; dx <= 30; ++dx) largest_count += dx * dx + dy * dy <= 900;
+    for (int count = 1; count <= largest_count; ++count) {
+        for (int mean = 1; mean <= 255; ++mean) {
+            const int sum = mean * count;
+            ASSERT_EQ(static_cast<int>(static_cast<float>(sum) / static_cast<float>(count)), mean) << count;
+            ASSERT_EQ(static_cast<int>(static_cast<float>(sum - 1) / static_cast<float>(count)), mean - 1) << count;
+        }
+    }
+}
+
 // The upper-left pixel reads itself as the centre and for the displacements up
 // and left; its two darker neighbours hold only two samples.
 TEST(OilPaint, CornerCountsThreeTimes) {
