@@ -258,7 +258,7 @@ template <int lanes>
 IMGFILTER_ALWAYS_INLINE floats<lanes> square_root(floats<lanes> v) {
 #if IMGFILTER_X86_VARIANTS
     if constexpr (lanes == 4) return reinterpret_cast<floats<4>>(_mm_sqrt_ps(reinterpret_cast<__m128>(v)));
-    floats<lanes> root;
+    floats<lanes> root = {};
     if constexpr (lanes == 8) {
         sqrt_floats8(&v, &root);
         return root;
@@ -268,7 +268,7 @@ IMGFILTER_ALWAYS_INLINE floats<lanes> square_root(floats<lanes> v) {
         return root;
     }
 #else
-    floats<lanes> root;
+    floats<lanes> root = {};  // every lane is set below; GCC cannot tell
 #endif
     for (int lane = 0; lane < lanes; ++lane) root[lane] = __builtin_sqrtf(v[lane]);
     return root;
