@@ -131,9 +131,12 @@ IMGFILTER_ALWAYS_INLINE void split_colours(const unsigned char* in, int count, f
     for (; x + lanes <= count; x += lanes) {
         words<lanes> w;
         __builtin_memcpy(&w, in + x * 4, sizeof w);
-        const floats<lanes> r = __builtin_convertvector(reinterpret_cast<ints<lanes>>((w >> k_red_shift) & 0xFFu), floats<lanes>);
-        const floats<lanes> g = __builtin_convertvector(reinterpret_cast<ints<lanes>>((w >> k_green_shift) & 0xFFu), floats<lanes>);
-        const floats<lanes> b = __builtin_convertvector(reinterpret_cast<ints<lanes>>((w >> k_blue_shift) & 0xFFu), floats<lanes>);
+        const ints<lanes> r_bytes = reinterpret_cast<ints<lanes>>((w >> k_red_shift) & 0xFFu);
+        const ints<lanes> g_bytes = reinterpret_cast<ints<lanes>>((w >> k_green_shift) & 0xFFu);
+        const ints<lanes> b_bytes = reinterpret_cast<ints<lanes>>((w >> k_blue_shift) & 0xFFu);
+        const floats<lanes> r = __builtin_convertvector(r_bytes, floats<lanes>);
+        const floats<lanes> g = __builtin_convertvector(g_bytes, floats<lanes>);
+        const floats<lanes> b = __builtin_convertvector(b_bytes, floats<lanes>);
         __builtin_memcpy(red + x, &r, sizeof r);
         __builtin_memcpy(green + x, &g, sizeof g);
         __builtin_memcpy(blue + x, &b, sizeof b);
@@ -208,9 +211,10 @@ IMGFILTER_TARGET_AVX512 inline bool no_common_bits16(const ints<16>* v, const in
 #endif
 
 #if IMGFILTER_X86_VARIANTS
-// A 32-entry table in registers. With eight lanes each permute reaches eight
-// entries by the index's low three bits; bits 3 and 4, shifted into the sign
-// bit, choose between the four results.
+// Tables of 32 and 16 entries in registers. With eight lanes each permute
+// reaches eight entries by the index's low three bits; for 32 entries bits 3
+// and 4, shifted into the sign bit, choose between the four results, for 16
+// a comparison chooses between the two.
 IMGFILTER_TARGET_AVX2 inline void look_up_32_floats8(const float* table, const ints<8>* index, floats<8>* value) {
     const __m256i i = reinterpret_cast<__m256i>(*index);
     const __m256 e0 = _mm256_permutevar8x32_ps(_mm256_loadu_ps(table), i);
@@ -306,10 +310,9 @@ IMGFILTER_ALWAYS_INLINE bool no_common_bits(ints<lanes> v, ints<lanes> mask) {
     return any == 0;
 }
 
-// table[index] for each lane, for indices below entries (16 or 32): the
-// table is held in registers and each lane picks its entry with permutes,
-// several times faster than a gather. The same entries as look_up, so callers
-// may mix the two.
+// table[index] for each lane, for indices below entries (16 or 32), exactly
+// as look_up gives it: the table is held in registers and each lane picks its
+// entry with permutes, several times faster than a gather.
 template <int lanes, int entries>
 IMGFILTER_ALWAYS_INLINE floats<lanes> look_up_small(const float* table, ints<lanes> index) {
     static_assert(entries == 16 || entries == 32, "one or two registers' worth");

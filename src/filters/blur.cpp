@@ -148,7 +148,7 @@ IMGFILTER_ALWAYS_INLINE void across_row_body(const blur_rows* rows, const float*
     }
 }
 
-// clamp_byte for weighted means of bytes: the weights are positive and sum
+// clamp_byte for weighted means of bytes: no weight is negative and they sum
 // to about 1, so a mean is never negative, NaN or much above 255, and
 // truncating first and then capping in integers gives the same byte.
 template <int lanes>

@@ -21,7 +21,8 @@ constexpr int k_max_window_radius = 3;
 constexpr int k_max_step = 2 * 16;
 
 // Brightness differences below this are the common case in a photograph;
-// their weights are kept per window position as well.
+// their weights are kept per window position as well, and looked up from
+// registers (16 or 32 entries) instead of memory.
 constexpr int k_small_difference = 32;
 
 struct denoise_tables {
@@ -148,8 +149,9 @@ IMGFILTER_ALWAYS_INLINE void filter_row_body(const denoise_rows* rows, const den
         luma[dy + r] = rows->luma(sy);
     }
     const int width = rows->width;
+    // Bits that mark a difference of at least 16, and of at least 32.
     const ints<lanes> above_15 = ints<lanes>{} + ~15;
-    const ints<lanes> above_31 = ints<lanes>{} + ~31;
+    const ints<lanes> above_31 = ints<lanes>{} + ~(k_small_difference - 1);
     for (int x = 0; x < width; x += 2 * lanes) {
         const int x1 = x + lanes;
         const ints<lanes> l0 = load_lanes<lanes>(luma[r] + r + x);

@@ -59,8 +59,10 @@ IMGFILTER_TARGET_AVX512 inline void widen_halves16(const shorts<32>* v, ints<16>
     // The masked forms: the plain ones start from undefined registers, which
     // GCC warns of.
     const __m512i s = reinterpret_cast<__m512i>(*v);
-    *low = reinterpret_cast<ints<16>>(_mm512_maskz_cvtepi16_epi32(0xFFFF, _mm512_maskz_extracti64x4_epi64(0xFF, s, 0)));
-    *high = reinterpret_cast<ints<16>>(_mm512_maskz_cvtepi16_epi32(0xFFFF, _mm512_maskz_extracti64x4_epi64(0xFF, s, 1)));
+    const __m256i low_shorts = _mm512_maskz_extracti64x4_epi64(0xFF, s, 0);
+    const __m256i high_shorts = _mm512_maskz_extracti64x4_epi64(0xFF, s, 1);
+    *low = reinterpret_cast<ints<16>>(_mm512_maskz_cvtepi16_epi32(0xFFFF, low_shorts));
+    *high = reinterpret_cast<ints<16>>(_mm512_maskz_cvtepi16_epi32(0xFFFF, high_shorts));
 }
 #endif
 
