@@ -25,8 +25,8 @@ std::atomic<long long> s_base{0};
 // Usable sizes rather than requested ones: free() knows only the former.
 void count_in(void* block) {
     if (!block) return;
-    const long long now = s_held.fetch_add(static_cast<long long>(malloc_usable_size(block))) +
-                          static_cast<long long>(malloc_usable_size(block));
+    const long long size = static_cast<long long>(malloc_usable_size(block));
+    const long long now = s_held.fetch_add(size) + size;
     long long peak = s_peak.load();
     while (now > peak && !s_peak.compare_exchange_weak(peak, now)) {
     }
