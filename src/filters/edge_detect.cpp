@@ -100,15 +100,9 @@ int thunk_edge_detect_with(filter_image* image, const void*, code_path path) {
         clear_err();
         return 1;
     }
-    heap_ptr<unsigned char> result = alloc_pixels(*image);
-    if (!result) {
-        set_err("edge_detect: memory allocation failed");
-        return 0;
-    }
-    edge_reference(image->pixels, result.get(), width, height);
-    replace_pixels(image, std::move(result));
-    clear_err();
-    return 1;
+    return fill_new_pixels(image, "edge_detect", [&](const unsigned char* in, unsigned char* out) {
+        edge_reference(in, out, width, height);
+    });
 }
 
 int thunk_edge_detect(filter_image* image, const void* params) {

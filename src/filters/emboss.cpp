@@ -194,15 +194,9 @@ int thunk_emboss_with(filter_image* image, const void*, code_path path) {
         clear_err();
         return 1;
     }
-    heap_ptr<unsigned char> result = alloc_pixels(*image);
-    if (!result) {
-        set_err("emboss: memory allocation failed");
-        return 0;
-    }
-    emboss_reference(image->pixels, result.get(), width, height);
-    replace_pixels(image, std::move(result));
-    clear_err();
-    return 1;
+    return fill_new_pixels(image, "emboss", [&](const unsigned char* in, unsigned char* out) {
+        emboss_reference(in, out, width, height);
+    });
 }
 
 int thunk_emboss(filter_image* image, const void* params) {

@@ -5,6 +5,7 @@
 #define IMGFILTER_FILTER_H
 
 #include <cstdint>
+#include <utility>
 
 #include "../heap.h"
 #include "../code_path.h"
@@ -70,6 +71,22 @@ inline heap_ptr<unsigned char> alloc_pixels(const filter_image& image) {
 inline void replace_pixels(filter_image* image, heap_ptr<unsigned char> pixels) {
     std::free(image->pixels);
     image->pixels = pixels.release();
+}
+
+// The reference path of a window filter: fill(in, out) computes every output
+// pixel into a new buffer from the untouched image, which then replaces it.
+// A failed allocation sets "<name>: memory allocation failed" and returns 0.
+template <typename Fill>
+int fill_new_pixels(filter_image* image, const char* name, Fill fill) {
+    heap_ptr<unsigned char> result = alloc_pixels(*image);
+    if (!result) {
+        set_err("%s: memory allocation failed", name);
+        return 0;
+    }
+    fill(image->pixels, result.get());
+    replace_pixels(image, std::move(result));
+    clear_err();
+    return 1;
 }
 
 // The workers the pipeline calls; each runs its fastest code path.

@@ -128,15 +128,9 @@ int thunk_kernel_with(filter_image* image, const void* params, code_path path) {
         clear_err();
         return 1;
     }
-    heap_ptr<unsigned char> result = alloc_pixels(*image);
-    if (!result) {
-        set_err("kernel: memory allocation failed");
-        return 0;
-    }
-    kernel_reference(image->pixels, result.get(), width, height, weights, size);
-    replace_pixels(image, std::move(result));
-    clear_err();
-    return 1;
+    return fill_new_pixels(image, "kernel", [&](const unsigned char* in, unsigned char* out) {
+        kernel_reference(in, out, width, height, weights, size);
+    });
 }
 
 int thunk_kernel(filter_image* image, const void* params) {

@@ -242,13 +242,7 @@ int apply_oil_paint_with(filter_image* image, int radius, code_path path) {
         clear_err();
         return 1;
     }
-    heap_ptr<unsigned char> result = alloc_pixels(*image);
-    if (!result) {
-        set_err("oil_paint: memory allocation failed");
-        return 0;
-    }
-    if (width > 0 && height > 0) paint_reference(image->pixels, result.get(), width, height, r);
-    replace_pixels(image, std::move(result));
-    clear_err();
-    return 1;
+    return fill_new_pixels(image, "oil_paint", [&](const unsigned char* in, unsigned char* out) {
+        if (width > 0 && height > 0) paint_reference(in, out, width, height, r);
+    });
 }

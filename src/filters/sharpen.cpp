@@ -87,15 +87,9 @@ int thunk_sharpen_with(filter_image* image, const void* params, code_path path) 
         clear_err();
         return 1;
     }
-    heap_ptr<unsigned char> result = alloc_pixels(*image);
-    if (!result) {
-        set_err("sharpen: memory allocation failed");
-        return 0;
-    }
-    sharpen_reference(image->pixels, result.get(), width, height, kn, kc);
-    replace_pixels(image, std::move(result));
-    clear_err();
-    return 1;
+    return fill_new_pixels(image, "sharpen", [&](const unsigned char* in, unsigned char* out) {
+        sharpen_reference(in, out, width, height, kn, kc);
+    });
 }
 
 int thunk_sharpen(filter_image* image, const void* params) {
