@@ -4,6 +4,7 @@
 // reported before a bad parameter.
 #include "imgfilter.h"
 
+#include "filters/filter.h"
 #include "pipeline.h"
 
 namespace {

@@ -9,7 +9,8 @@
 #include <cstdint>
 #include <cstring>
 
-#include "filter.h"
+#include "filters/filter.h"
+#include "simd/vectors.h"
 
 namespace {
 
