@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "filter_table.h"
 #include "filters/filter.h"
 
 struct rgba {
@@ -46,6 +47,9 @@ test_image varied_image(int width, int height);
 // Runs a worker on a copy of the image in C-heap memory, as the pipeline would,
 // and returns the worker's result; *out receives the pixels afterwards.
 int run_worker(filter_fn worker, const test_image& in, const void* params, test_image* out);
+// The same on a chosen code path.
+int run_worker(decltype(filter_entry::worker_with) worker, code_path path, const test_image& in, const void* params,
+               test_image* out);
 
 // A fresh directory under the system's temporary directory, removed afterwards.
 class scratch_dir {
