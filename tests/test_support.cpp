@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -61,6 +62,22 @@ int run_worker(filter_fn worker, const test_image& in, const void* params, test_
 int run_worker(decltype(filter_entry::worker_with) worker, code_path path, const test_image& in, const void* params,
                test_image* out) {
     return run_on_copy(in, out, [&](filter_image* image) { return worker(image, params, path); });
+}
+
+std::ostream& operator<<(std::ostream& out, const test_image& image) {
+    out << image.width << "x" << image.height << ":";
+    const int shown = std::min(image.width * image.height, 64);
+    for (int i = 0; i < shown; ++i)
+        out << (i % image.width ? " " : "\n  ") << image.at(i % image.width, i / image.width);
+    if (shown < image.width * image.height) out << " ...";
+    return out;
+}
+
+test_image grey_picture(int width, const std::vector<int>& levels) {
+    test_image image(width, static_cast<int>(levels.size()) / width);
+    for (size_t i = 0; i < levels.size(); ++i)
+        image.set(static_cast<int>(i) % width, static_cast<int>(i) / width, grey(static_cast<uint8_t>(levels[i])));
+    return image;
 }
 
 test_image varied_image(int width, int height) {

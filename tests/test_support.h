@@ -36,6 +36,12 @@ struct test_image {
     }
 };
 
+// Opaque greys of the given levels, row by row, width to a row.
+test_image grey_picture(int width, const std::vector<int>& levels);
+
+// For failure messages: the size, then the pixels row by row (the first 64).
+std::ostream& operator<<(std::ostream& out, const test_image& image);
+
 // Every byte different from its neighbours, alpha included, from a fixed
 // pseudo-random sequence: for properties that must hold on any picture.
 test_image varied_image(int width, int height);
