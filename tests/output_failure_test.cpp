@@ -50,11 +50,11 @@ protected:
 
 // With or without a file at the path already.
 TEST_P(FullFileSystem, NoRoomFailsAndLeavesTheDirectoryAsItWas) {
-    if (!mount_tmpfs("size=256k,mode=0755")) {
-        GTEST_SKIP() << mounted->why_not();
-    }
+    if (!mount_tmpfs("size=256k,mode=0755")) GTEST_SKIP() << mounted->why_not();
     const std::string out = mnt + "/out.png";
-    if (GetParam()) ASSERT_TRUE(write_bytes(out, old_bytes()));
+    if (GetParam()) {
+        ASSERT_TRUE(write_bytes(out, old_bytes()));
+    }
     fill_bytes(mnt);
     const tree_state before = snapshot(mnt);
     EXPECT_EQ(copy_image(dir.path("in.png"), out), 0);
@@ -63,11 +63,11 @@ TEST_P(FullFileSystem, NoRoomFailsAndLeavesTheDirectoryAsItWas) {
 }
 
 TEST_P(FullFileSystem, NoInodeForTheTemporaryFailsAndLeavesTheDirectoryAsItWas) {
-    if (!mount_tmpfs("size=4m,nr_inodes=16,mode=0755")) {
-        GTEST_SKIP() << mounted->why_not();
-    }
+    if (!mount_tmpfs("size=4m,nr_inodes=16,mode=0755")) GTEST_SKIP() << mounted->why_not();
     const std::string out = mnt + "/out.png";
-    if (GetParam()) ASSERT_TRUE(write_bytes(out, old_bytes()));
+    if (GetParam()) {
+        ASSERT_TRUE(write_bytes(out, old_bytes()));
+    }
     fill_inodes(mnt);
     const tree_state before = snapshot(mnt);
     // Writing over the old file in place would need no inode; it is still
