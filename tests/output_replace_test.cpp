@@ -3,6 +3,7 @@
 // fopen would give it; the temporary is private while written, never seen by
 // other calls, gone after a failure or a kill, and closed on exec.
 #include <fcntl.h>
+#include <poll.h>
 #include <signal.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -180,29 +181,29 @@ INSTANTIATE_TEST_SUITE_P(Kinds, Replacement,
                          });
 
 // Two calls at once, one writing x.png, the other x.png.tmp (the name an
-// older scheme used for x.png's temporary): each file gets its own image.
+// older scheme used for x.png's temporary), the second made while the first
+// is still encoding: each file gets its own image.
 TEST(ConcurrentOutputs, NeverTakeEachOthersFiles) {
     scratch_dir dir;
-    ASSERT_TRUE(write_png(dir.path("a.png"), sample_image(1)));
-    ASSERT_TRUE(write_png(dir.path("b.png"), sample_image(2)));
-    const auto writer = [&](const char* input, const char* output) {
-        const pid_t pid = fork();
-        if (pid == 0) {
-            for (int round = 0; round < 60; ++round)
-                if (copy_image(dir.path(input), dir.path(output)) != 1) _exit(1);
-            _exit(0);
-        }
-        return pid;
-    };
-    const pid_t first = writer("a.png", "x.png"), second = writer("b.png", "x.png.tmp");
-    for (pid_t pid : {first, second}) {
-        int status = 0;
-        ASSERT_EQ(waitpid(pid, &status, 0), pid);
-        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
-    }
-    EXPECT_EQ(load_image(dir.path("x.png")), sample_image(1));
+    test_image big(1200, 900);
+    std::mt19937 random(21);
+    for (uint8_t& byte : big.bytes) byte = uint8_t(random());
+    ASSERT_TRUE(write_bmp(dir.path("big.bmp"), big));
+    ASSERT_TRUE(write_png(dir.path("small.png"), sample_image(2)));
+    const pid_t pid = fork();
+    ASSERT_GE(pid, 0);
+    if (pid == 0) _exit(copy_image(dir.path("big.bmp"), dir.path("x.png")) == 1 ? 0 : 1);
+    // Until the first call's temporary shows (if it has a name) or for a
+    // moment of its encoding.
+    for (int i = 0; i < 30 && !file_exists(dir.path("x.png.tmp")); ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    EXPECT_EQ(copy_image(dir.path("small.png"), dir.path("x.png.tmp")), 1) << imgfilter_last_error();
+    int status = 0;
+    ASSERT_EQ(waitpid(pid, &status, 0), pid);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    EXPECT_EQ(load_image(dir.path("x.png")), big);
     EXPECT_EQ(load_image(dir.path("x.png.tmp")), sample_image(2));
-    EXPECT_EQ(entries(dir.root()), (std::vector<std::string>{"a.png", "b.png", "x.png", "x.png.tmp"}));
+    EXPECT_EQ(entries(dir.root()), (std::vector<std::string>{"big.bmp", "small.png", "x.png", "x.png.tmp"}));
 }
 
 // Killed at any moment, a call leaves the old file or the new one, and no
@@ -255,7 +256,9 @@ TEST(InPlaceDescriptor, IsCloseOnExec) {
     std::thread call([&] { result = copy_image(dir.path("big.bmp"), fifo); });
     // Open the reading end only once the library waits for it, then look at
     // the library's descriptor while its write waits for the reader to read.
-    const int reader = open(fifo.c_str(), O_RDONLY | O_CLOEXEC);
+    // Without waiting, so that a library that never opens the FIFO fails the
+    // test instead of hanging it; the library's open still waits for it.
+    const int reader = open(fifo.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
     ASSERT_GE(reader, 0);
     bool seen = false;
     for (int attempt = 0; attempt < 500 && !seen; ++attempt) {
@@ -270,8 +273,16 @@ TEST(InPlaceDescriptor, IsCloseOnExec) {
         if (!seen) std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
     EXPECT_TRUE(seen);
+    // Only once the writer is there does an empty read mean it has finished.
     char buffer[65536];
-    while (read(reader, buffer, sizeof buffer) > 0) {
+    for (int idle = 0; seen && idle < 2000;) {
+        pollfd ready{reader, POLLIN, 0};
+        if (poll(&ready, 1, 10) <= 0) {
+            ++idle;
+            continue;
+        }
+        const ssize_t n = read(reader, buffer, sizeof buffer);
+        if (n == 0) break;
     }
     close(reader);
     call.join();

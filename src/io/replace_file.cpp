@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstring>
 #include <ctime>
+#include <cstdint>
 
 #ifdef _WIN32
 #  include <fcntl.h>
@@ -27,19 +28,23 @@ constexpr int k_name_attempts = 16;
 // A name that another user cannot foresee and plant a file or link under.
 unsigned long long random_bits() {
     unsigned long long bits = 0;
-#ifndef _WIN32
+#ifdef _WIN32
+    // No system randomness without another DLL: the clock, the process and a
+    // counter make names unlikely to repeat, and the exclusive create makes a
+    // repeat harmless.
+    LARGE_INTEGER now;
+    QueryPerformanceCounter(&now);
+    bits = static_cast<unsigned long long>(now.QuadPart) ^ (static_cast<unsigned long long>(GetCurrentProcessId()) << 40);
+#else
     if (getrandom(&bits, sizeof bits, GRND_NONBLOCK) == static_cast<ssize_t>(sizeof bits)) return bits;
-#endif
-    // No kernel randomness at hand (Windows, or too early after boot): the
-    // time, the address of a local and a counter still make names unlikely to
-    // repeat, and the exclusive create makes a collision harmless.
-    static unsigned long long counter = 0;
+    // Too early after boot for the kernel's pool: the same fallback as above.
     timespec now{};
-    std::timespec_get(&now, TIME_UTC);
+    clock_gettime(CLOCK_REALTIME, &now);
     bits = static_cast<unsigned long long>(now.tv_sec) * 1000000007ull + static_cast<unsigned long long>(now.tv_nsec);
-    bits ^= reinterpret_cast<unsigned long long>(&bits) << 17;
-    bits += ++counter * 0x9E3779B97F4A7C15ull;
-    return bits;
+    bits ^= static_cast<unsigned long long>(getpid()) << 40;
+#endif
+    static unsigned long long counter = 0;
+    return bits + ++counter * 0x9E3779B97F4A7C15ull;
 }
 
 void random_name(char* name, std::size_t size) {
@@ -95,6 +100,9 @@ bool replacement::commit() {
     // ReplaceFileW keeps the replaced file's attributes, security and
     // creation time; a new name is taken with a plain move, which refuses to
     // overwrite one that appeared meanwhile, so that one is replaced instead.
+    // The attributes are also set again afterwards, for the systems that
+    // emulate ReplaceFileW with a plain move.
+    const DWORD attributes = GetFileAttributesW(target.get());
     bool moved = false;
     if (target_->kind == target_kind::missing)
         moved = MoveFileExW(temporary_path_.get(), target.get(), MOVEFILE_WRITE_THROUGH) != 0;
@@ -103,8 +111,10 @@ bool replacement::commit() {
                              nullptr) != 0;
     if (!moved && GetLastError() == ERROR_FILE_NOT_FOUND)
         moved = MoveFileExW(temporary_path_.get(), target.get(), MOVEFILE_WRITE_THROUGH) != 0;
-    if (moved) temporary_path_.reset();
-    return moved;
+    if (!moved) return false;
+    temporary_path_.reset();
+    if (attributes != INVALID_FILE_ATTRIBUTES) SetFileAttributesW(target.get(), attributes);
+    return true;
 }
 
 #else
