@@ -12,6 +12,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
@@ -232,7 +233,8 @@ TEST_F(OutputSpecialFiles, AFifoWhoseReaderLeavesFailsTheCallNotTheProcess) {
 TEST_F(OutputSpecialFiles, ACharacterDeviceIsWrittenAndStaysADevice) {
     if (geteuid() != 0) GTEST_SKIP() << "making a device node needs root";
     // The null device, under a name of our own.
-    ASSERT_EQ(mknod(dir.path("null.png").c_str(), S_IFCHR | 0666, makedev(1, 3)), 0);
+    if (mknod(dir.path("null.png").c_str(), S_IFCHR | 0666, makedev(1, 3)) != 0)
+        GTEST_SKIP() << "cannot make a device node here: " << std::strerror(errno);
     const path_state before = state_of(dir.path("null.png"));
     EXPECT_EQ(run("null.png"), 1) << imgfilter_last_error();
     EXPECT_EQ(state_of(dir.path("null.png")), before);
