@@ -80,6 +80,15 @@ void put_rows(byte_vector* raw, const png_spec& spec, int x0, int y0, int dx, in
     }
 }
 
+uint32_t adler32(const byte_vector& raw) {
+    uint32_t a = 1, b = 0;
+    for (uint8_t byte : raw) {
+        a = (a + byte) % 65521;
+        b = (b + a) % 65521;
+    }
+    return b << 16 | a;
+}
+
 byte_vector zlib_stored(const byte_vector& raw) {
     byte_vector z{0x78, 0x01};
     size_t at = 0;
@@ -91,12 +100,7 @@ byte_vector zlib_stored(const byte_vector& raw) {
         z.insert(z.end(), raw.begin() + long(at), raw.begin() + long(at + length));
         at += length;
     } while (at < raw.size());
-    uint32_t a = 1, b = 0;
-    for (uint8_t byte : raw) {
-        a = (a + byte) % 65521;
-        b = (b + a) % 65521;
-    }
-    put_be32(&z, b << 16 | a);
+    put_be32(&z, adler32(raw));
     return z;
 }
 
@@ -124,6 +128,33 @@ struct bit_writer {
     }
 };
 
+// Fixed-Huffman deflate: literals, and a match of 258 bytes at distance 1 for
+// each run of the previous byte that long.
+byte_vector zlib_runs(const byte_vector& raw) {
+    bit_writer deflate;
+    deflate.bytes = {0x78, 0x01};
+    deflate.bits(1, 1);
+    deflate.bits(1, 2);
+    size_t i = 0;
+    while (i < raw.size()) {
+        size_t run = 0;
+        while (i > 0 && run < 258 && i + run < raw.size() && raw[i + run] == raw[i - 1]) ++run;
+        if (run == 258) {
+            deflate.code(0xC5, 8);
+            deflate.code(0, 5);
+            i += run;
+            continue;
+        }
+        const uint8_t v = raw[i++];
+        if (v < 144) deflate.code(0x30u + v, 8);
+        else deflate.code(0x190u + v - 144, 9);
+    }
+    deflate.code(0, 7);
+    deflate.flush();
+    put_be32(&deflate.bytes, adler32(raw));
+    return deflate.bytes;
+}
+
 }  // namespace
 
 byte_vector make_png(const png_spec& spec, const std::function<unsigned(int, int, int)>& sample) {
@@ -138,7 +169,7 @@ byte_vector make_png(const png_spec& spec, const std::function<unsigned(int, int
     } else {
         put_rows(&raw, spec, 0, 0, 1, 1, sample);
     }
-    const byte_vector z = zlib_stored(raw);
+    const byte_vector z = spec.compress_runs ? zlib_runs(raw) : zlib_stored(raw);
     const size_t half = z.size() / 2;
     put_chunk(&png, "IDAT", byte_vector(z.begin(), z.begin() + long(half)));
     put_chunk(&png, "IDAT", byte_vector(z.begin() + long(half), z.end()));

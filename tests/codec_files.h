@@ -19,10 +19,12 @@ struct png_spec {
     bool interlaced = false;
     byte_vector palette;  // RGB triples, for colour type 3
     byte_vector transparency;  // the tRNS chunk's bytes, if any
+    bool compress_runs = false;  // deflate runs of a byte (large flat images in small files)
 };
 
 // sample(x, y, channel) gives each sample, masked to the depth. The image data
-// is stored uncompressed (deflate's stored blocks), split over two IDAT chunks.
+// is stored uncompressed (deflate's stored blocks) or with runs compressed,
+// split over two IDAT chunks.
 byte_vector make_png(const png_spec& spec, const std::function<unsigned(int, int, int)>& sample);
 
 // A 1 x 1 RGBA PNG whose IDAT inflates to `inflated` bytes (fixed-Huffman

@@ -1,6 +1,7 @@
 // Hostile files against the compiled-in codec: cost bombs refused or bounded,
 // reasons kept to one printable line, guards in their order, and no byte of
 // leftover memory in any output.
+#include <cstdlib>
 #include <string>
 #include <vector>
 
@@ -107,6 +108,28 @@ TEST_F(CodecHostile, InflateBombFailsOutOfMemoryAtOnce) {
     ASSERT_LT(bomb.size(), 600u * 1024);
     EXPECT_EQ(run(bomb), 0);
     EXPECT_EQ(imgfilter_last_error(), decode_failure("outofmem"));
+}
+
+// The costliest valid files stay within the decode budget even when their
+// compressed data is tiny beside the image: 16-bit interlaced PNGs (about 9
+// times width x height x 4 for RGBA), a one-pixel column among them.
+TEST_F(CodecHostile, LargeValidFilesStayWithinTheDecodeBudget) {
+    const png_spec specs[] = {
+        {1024, 1024, 16, 6, true, {}, {}, true},
+        {1024, 768, 16, 2, true, {}, {0, 1, 0, 2, 0, 3}, true},
+        {1024, 1024, 16, 0, true, {}, {0, 9}, true},
+        {1, 200000, 16, 6, true, {}, {}, true},
+    };
+    for (const png_spec& spec : specs) {
+        const byte_vector file = make_png(spec, [](int x, int, int) { return x % 600 < 300 ? 0u : 0xABABu; });
+        // The file's own share of the budget (4 times its length) cannot admit it alone.
+        EXPECT_LT(file.size(), size_t(spec.width) * spec.height * 4 / 2) << spec.width << "x" << spec.height;
+        filter_image image{};
+        decode_reason reason;
+        ASSERT_TRUE(decode_image(file.data(), int(file.size()), &image, &reason)) << spec.width << "x" << spec.height << ": " << reason.text;
+        EXPECT_EQ(image.width, int(spec.width));
+        std::free(image.pixels);
+    }
 }
 
 // Pixels the decoder never writes are zero, whatever the earlier calls left in

@@ -76,11 +76,13 @@ imgfilter_encoder_block* header_of(void* data) { return static_cast<imgfilter_en
 //
 //   16 x P + 4 x L + 1 MiB, with P = width x height x 4 and L the file length.
 //
-// The costliest valid files need well under it: a 16-bit interlaced PNG about
-// 6.5 P (inflated data 1.5 P, the 16-bit image 2 P and its passes 2 P, the
-// 8-bit image P) plus 2 L for the compressed data gathered from its chunks; a
-// progressive JPEG at most 4 P counted on its dimensions rounded up to whole
-// 32-pixel units (coefficients, planes and the image). The 1 MiB covers the
+// The costliest valid files need well under it (measured): a 16-bit
+// interlaced RGBA PNG about 9 P (the inflated data, the 16-bit image and its
+// seven passes, the 8-bit image) besides its compressed data, which the
+// decoder gathers from its chunks into a buffer of up to 2 L; a 16-bit grey one
+// 5 P; a progressive JPEG at most about 3.3 P, counted on its dimensions
+// rounded up to whole 32-pixel units (its planes are sized in whole units, so
+// a narrow image would otherwise need many times its P). The 1 MiB covers the
 // decoder's fixed tables, which small images never pass. What the header does
 // not declare, it cannot obtain: a PNG whose data inflates far beyond its
 // declared size fails with "outofmem" once the budget is spent, instead of
