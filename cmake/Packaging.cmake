@@ -1,5 +1,5 @@
 # Debian packages from the install components, in Debian's split:
-#   libimgfilter1     runtime: libimgfilter.so.1 (depends on the stb runtime, libstb0)
+#   libimgfilter1     runtime: libimgfilter.so.1 (stb compiled in; libstb0 only with IMGFILTER_SYSTEM_STB)
 #   libimgfilter-dev  dev: header, libimgfilter.so, imgfilter.pc, CMake package
 #   imgfilter         tool: the command and its manual page
 # Build them from a tree configured with -DCMAKE_INSTALL_PREFIX=/usr (so the
@@ -21,7 +21,7 @@ set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 
 set(CPACK_DEBIAN_RUNTIME_PACKAGE_NAME libimgfilter1)
 set(CPACK_DEBIAN_RUNTIME_PACKAGE_SECTION libs)
-# dpkg-shlibdeps derives libc6 and libstb0 with their minimum versions from
+# dpkg-shlibdeps derives libc6 (and libstb0 with IMGFILTER_SYSTEM_STB) with their minimum versions from
 # what the library really links; a shlibs file and the ldconfig trigger come
 # with the generated package.
 set(CPACK_DEBIAN_RUNTIME_PACKAGE_SHLIBDEPS ON)

@@ -1,7 +1,7 @@
 # Cross build for Linux on another processor with Debian's cross compilers
 # (crossbuild-essential-<arch>), given the GNU triplet, for example:
 #   cmake -S . -B build/arm64 -DCMAKE_TOOLCHAIN_FILE=cmake/linux-cross.cmake \
-#         -DIMGFILTER_CROSS=aarch64-linux-gnu -DIMGFILTER_STB_FROM_HEADERS=ON
+#         -DIMGFILTER_CROSS=aarch64-linux-gnu
 # Programs built here run under qemu-user (the emulator CTest uses for them).
 if(NOT IMGFILTER_CROSS)
   message(FATAL_ERROR "Set IMGFILTER_CROSS to a GNU triplet such as aarch64-linux-gnu")

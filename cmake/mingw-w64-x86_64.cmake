@@ -1,6 +1,5 @@
 # Cross build for 64-bit Windows with Debian's mingw-w64 toolchain:
-#   cmake -S . -B build/windows -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake \
-#         -DIMGFILTER_STB_FROM_HEADERS=ON
+#   cmake -S . -B build/windows -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake
 # Programs built here run under wine (the emulator CTest uses for them).
 set(CMAKE_SYSTEM_NAME Windows)
 set(CMAKE_SYSTEM_PROCESSOR x86_64)

@@ -1,9 +1,8 @@
 #include "pipeline.h"
 
 #include "common/last_error.h"
-#include "io/decode_guards.h"
+#include "io/decode_image.h"
 #include "io/image_file.h"
-#include "stb_image.h"
 
 namespace {
 
@@ -20,6 +19,8 @@ int process_image(const char* input_path, const char* output_path, const char* f
                   const void* params) {
     image_owner owner;
     image_format input_format;
+    decode_reason reason;
+    bool decoded;
     {
         file_bytes file;
         if (!read_input_file(input_path, &file)) {
@@ -31,18 +32,11 @@ int process_image(const char* input_path, const char* output_path, const char* f
             set_err("%s: unsupported image format for '%s'", filter_name, input_path);
             return 0;
         }
-        if (const char* refusal = decode_refusal(file.data.get(), file.length)) {
-            set_err("%s: cannot decode '%s' (%s)", filter_name, input_path, refusal);
-            return 0;
-        }
-        int channels = 0;
-        owner.image.pixels = stbi_load_from_memory(file.data.get(), file.length, &owner.image.width,
-                                                   &owner.image.height, &channels, 4);
+        decoded = decode_image(file.data.get(), file.length, &owner.image, &reason);
         // The file buffer is released here, before the worker runs.
     }
-    if (!owner.image.pixels) {
-        const char* reason = stbi_failure_reason();
-        set_err("%s: cannot decode '%s' (%s)", filter_name, input_path, reason ? reason : "unknown");
+    if (!decoded) {
+        set_err("%s: cannot decode '%s' (%s)", filter_name, input_path, reason.text);
         return 0;
     }
 

@@ -34,9 +34,21 @@ struct jpeg_tables {
     // Whether a scan has set every coefficient of the component: any scan in a
     // baseline frame, the first DC scan in a progressive one.
     bool component_initialised[4] = {};
+    unsigned long long width = 0;
+    unsigned long long height = 0;
+    unsigned long long scans = 0;
 };
 
-enum class jpeg_fault { none, oversized_huffman_table, undefined_table, missing_scan };
+enum class jpeg_fault { none, oversized_huffman_table, undefined_table, missing_scan, too_many_scans };
+
+// The decoder walks every block of a progressive frame's components once per
+// scan, even a scan that codes nothing (an end-of-band run skips the bits, not
+// the walk), and reads zeros once the file's data runs out: a 2 KB file that
+// declares 23170 x 23170 pixels and 200 empty scans takes 40 s. Scans times
+// pixels is bounded by this amount of work, which lets an image of the largest
+// size the library takes (2^29 pixels) have 64 scans, and a 12-megapixel one
+// more than 2,800, where ordinary progressive files have about 10.
+constexpr unsigned long long k_progressive_scan_work = 1ull << 35;
 
 // stb_image builds each Huffman table into arrays of 256 symbols without
 // checking the counts, so a table that declares more than 256 codes writes past
@@ -77,6 +89,8 @@ void read_sof(const jpeg_bytes& file, std::size_t length_field, unsigned marker,
     if (tables->frame_seen) return;
     tables->frame_seen = true;
     tables->progressive = marker == 0xC2;
+    tables->height = file.be16(length_field + 3);
+    tables->width = file.be16(length_field + 5);
     const unsigned count = file.at(length_field + 7);
     tables->components = count > 4 ? 4 : static_cast<int>(count);
     for (int i = 0; i < tables->components; ++i) {
@@ -151,22 +165,39 @@ std::size_t skip_entropy_coded_data(const jpeg_bytes& file, std::size_t offset) 
     return offset;
 }
 
+// Refuses a progressive frame whose scans would take more than the work bound.
+jpeg_fault check_scan_work(const jpeg_tables& tables) {
+    if (!tables.progressive) return jpeg_fault::none;
+    const unsigned long long pixels = tables.width * tables.height;
+    return pixels > 0 && tables.scans > k_progressive_scan_work / pixels ? jpeg_fault::too_many_scans : jpeg_fault::none;
+}
+
 // Visits every segment that the decoder could parse, also those between and
 // after scans (progressive files carry tables there), and is generous where the
 // decoder is strict: junk between segments is skipped and markers without a
 // length are passed over, so no table the decoder reaches is missed and none
-// it defines goes unseen.
+// it defines goes unseen. An oversized Huffman table is reported at once; the
+// first other fault is kept while the walk goes on to look for one, since a
+// table that overflows the decoder's arrays comes before every other reason.
+// The decoder also ends without an end-of-image marker, at the end of its data.
 jpeg_fault find_jpeg_fault(const jpeg_bytes& file, std::size_t offset) {
     jpeg_tables tables;
+    jpeg_fault first = jpeg_fault::none;
+    const auto keep = [&first](jpeg_fault fault) {
+        if (first == jpeg_fault::none) first = fault;
+    };
     for (;;) {
         while (offset < file.length && file.data[offset] != 0xFF) ++offset;
         while (offset < file.length && file.data[offset] == 0xFF) ++offset;
-        if (offset >= file.length) return jpeg_fault::none;
+        if (offset >= file.length) break;
         const unsigned marker = file.data[offset++];
-        if (marker == 0xD9) return check_image_end(tables);  // the decoder stops reading here
+        if (marker == 0xD9) {  // the decoder stops reading here
+            keep(check_image_end(tables));
+            break;
+        }
         if (marker == 0x00 || marker == 0x01 || marker == 0xD8 || is_restart(marker)) continue;
         const unsigned segment_length = file.be16(offset);
-        if (segment_length < 2) return jpeg_fault::none;  // every such segment stops the decoder with an error
+        if (segment_length < 2) break;  // every such segment stops the decoder with an error
         if (marker == 0xC4) {
             const jpeg_fault fault = read_dht(file, offset, &tables);
             if (fault != jpeg_fault::none) return fault;
@@ -175,51 +206,160 @@ jpeg_fault find_jpeg_fault(const jpeg_bytes& file, std::size_t offset) {
         } else if (marker >= 0xC0 && marker <= 0xC2) {
             read_sof(file, offset, marker, &tables);
         } else if (marker == 0xDA) {
-            const jpeg_fault fault = check_scan(file, offset, &tables);
-            if (fault != jpeg_fault::none) return fault;
+            ++tables.scans;
+            keep(check_scan(file, offset, &tables));
         }
         offset += segment_length;
         if (marker == 0xDA) offset = skip_entropy_coded_data(file, offset);
     }
+    keep(check_scan_work(tables));
+    return first;
+}
+
+// A BMP's layout as the decoder reads it, for headers it accepts; guards look
+// at no other, so a file the decoder refuses keeps the decoder's own reason.
+struct bmp_layout {
+    long long width;
+    long long height;  // rows, whichever way they run
+    unsigned bits;
+    long long colours;      // palette entries the decoder reads (negative: none)
+    long long pixel_start;  // where it starts reading pixels; the file's length when past its end
+    long long row_bytes;
+    long long stride;       // row_bytes and the padding to 4 bytes
+};
+
+// The decoder reads 0 for every byte past the end of the file; so do these.
+struct bmp_bytes {
+    const unsigned char* data;
+    long long length;
+
+    unsigned at(long long offset) const { return offset < length ? data[offset] : 0u; }
+    unsigned le16(long long offset) const { return at(offset) | at(offset + 1) << 8; }
+    uint32_t le32(long long offset) const {
+        return static_cast<uint32_t>(le16(offset)) | static_cast<uint32_t>(le16(offset + 2)) << 16;
+    }
+};
+
+unsigned bit_count(uint32_t mask) {
+    unsigned count = 0;
+    for (; mask; mask &= mask - 1) ++count;
+    return count;
+}
+
+// The decoder's header checks, in its order: offset, header size, planes,
+// compression (RLE and the JPEG/PNG modes refused, bitfields only with 16 or 32
+// bits), dimensions, palette size and offset, bit count, colour masks.
+bool read_bmp_layout(const bmp_bytes& file, bmp_layout* layout) {
+    const long long offset = static_cast<int32_t>(file.le32(10));
+    const long long header = static_cast<int32_t>(file.le32(14));
+    if (offset < 0) return false;
+    if (header != 12 && header != 40 && header != 56 && header != 108 && header != 124) return false;
+    const bool core = header == 12;
+    const long long width = core ? file.le16(18) : file.le32(18);
+    const long long stored_height = core ? file.le16(20) : static_cast<int32_t>(file.le32(22));
+    const long long planes_at = core ? 22 : 26;
+    if (file.le16(planes_at) != 1) return false;
+    const unsigned bits = file.le16(planes_at + 2);
+    const uint32_t compression = core ? 0 : file.le32(30);
+    if (compression == 1 || compression == 2 || compression >= 4) return false;
+    if (compression == 3 && bits != 16 && bits != 32) return false;
+    // Masks: as bitfields after a 40- or 56-byte header (which then ends 12
+    // bytes later), always from a V4 or V5 header, where compression 0 puts the
+    // defaults in place of red, green and blue (and of alpha at 32 bits).
+    long long header_end = 14 + header;
+    uint32_t red = 0, green = 0, blue = 0, alpha = 0;
+    if (header >= 108) {
+        red = file.le32(54);
+        green = file.le32(58);
+        blue = file.le32(62);
+        alpha = file.le32(66);
+    } else if (compression == 3) {
+        red = file.le32(header_end);
+        green = file.le32(header_end + 4);
+        blue = file.le32(header_end + 8);
+        header_end += 12;
+        if (red == green && green == blue) return false;
+    }
+    if (compression == 0 && !core) {
+        if (bits == 16) {
+            red = 31u << 10;
+            green = 31u << 5;
+            blue = 31u;
+        } else if (bits == 32) {
+            red = 0xFFu << 16;
+            green = 0xFFu << 8;
+            blue = 0xFFu;
+            alpha = 0xFFu << 24;
+        } else {
+            red = green = blue = alpha = 0;
+        }
+    }
+    const long long height = std::llabs(stored_height);
+    if (width > (1 << 24) || height > (1 << 24)) return false;
+    const long long entry = core ? 3 : 4;
+    long long colours = 0;
+    if (core ? bits < 24 : bits < 16) colours = core ? (offset - 14 - 24) / 3 : (offset - 14 - header) >> 2;
+    if (colours == 0 && offset != header_end) return false;  // "bad offset"
+    long long row_bytes;
+    long long skip;
+    if (bits < 16) {
+        if (colours == 0 || colours > 256) return false;
+        if (bits != 1 && bits != 4 && bits != 8) return false;
+        row_bytes = bits == 1 ? (width + 7) >> 3 : bits == 4 ? (width + 1) >> 1 : width;
+        header_end += (colours > 0 ? colours : 0) * entry;
+        skip = offset - 14 - header - colours * entry;
+    } else {
+        if (bits != 16 && bits != 24 && bits != 32) return false;  // the decoder finds no masks for them
+        const bool plain_32 = bits == 32 && blue == 0xFFu && green == 0xFF00u && red == 0xFF0000u && alpha == 0xFF000000u;
+        if (bits != 24 && !plain_32) {
+            if (!red || !green || !blue) return false;
+            if (bit_count(red) > 8 || bit_count(green) > 8 || bit_count(blue) > 8 || bit_count(alpha) > 8) return false;
+        }
+        row_bytes = width * (bits / 8);
+        skip = offset - (header_end - header) - header;
+    }
+    layout->width = width;
+    layout->height = height;
+    layout->bits = bits;
+    layout->colours = colours;
+    // A negative skip puts the decoder at the end of the file.
+    layout->pixel_start = skip < 0 ? file.length : header_end + skip;
+    layout->row_bytes = row_bytes;
+    layout->stride = row_bytes + ((4 - row_bytes % 4) % 4);
+    return true;
+}
+
+// The decoder reads every row of the declared size from the file, with zeros
+// past its end: a 54-byte header that declares 23170 x 23170 pixels makes it
+// fill a 2 GB image, for 20 s, from no data at all. A file that does not hold
+// the pixel data its header declares is truncated or forged; it is refused
+// before decoding. The padding after the last row is not required.
+bool bmp_pixels_past_end(const bmp_bytes& file, const bmp_layout& layout) {
+    if (layout.width == 0 || layout.height == 0) return false;  // an empty image reads nothing
+    return layout.pixel_start + (layout.height - 1) * layout.stride + layout.row_bytes > file.length;
 }
 
 // stb_image reads a paletted BMP's colours into a stack array of 256 entries
 // and fills only as many as the file's palette holds; a pixel whose index lies
 // beyond them takes the colour of whatever the stack held there, and the
-// output file then carries those bytes. The layout is read as the decoder reads
-// it; bytes past the end read as 0, an index every palette has.
-bool bmp_index_beyond_palette(const unsigned char* bytes, std::size_t length) {
-    const auto at = [&](long long offset) -> unsigned { return offset < static_cast<long long>(length) ? bytes[offset] : 0u; };
-    const auto le16 = [&](long long offset) { return at(offset) | at(offset + 1) << 8; };
-    const auto le32 = [&](long long offset) { return static_cast<uint32_t>(le16(offset)) | static_cast<uint32_t>(le16(offset + 2)) << 16; };
-    const long long data = static_cast<int32_t>(le32(10));
-    const long long header = le32(14);
-    if (header != 12 && header != 40 && header != 56 && header != 108 && header != 124) return false;
-    const bool core = header == 12;
-    const long long width = core ? le16(18) : le32(18);
-    const long long height = core ? le16(20) : std::llabs(static_cast<int32_t>(le32(22)));
-    const unsigned bits = core ? le16(24) : le16(28);
-    if (bits != 1 && bits != 4 && bits != 8) return false;
-    if (width < 1 || width > (1 << 24) || height > (1 << 24)) return false;  // the decoder refuses those sizes
-    const long long entry = core ? 3 : 4;
-    const long long colours = core ? (data - 14 - 24) / 3 : (data - 14 - header) >> 2;
-    if (colours == 0 || colours > 256) return false;  // the decoder refuses these
+// output file then carries those bytes. (The compiled-in decoder starts with
+// that array zeroed, a build on the system libstb does not.) RLE-compressed
+// files never get here: the decoder refuses them with its own reason.
+bool bmp_index_beyond_palette(const bmp_bytes& file, const bmp_layout& layout) {
+    if (layout.bits > 8) return false;
     // An offset that points into the header gives a negative count, which the
     // decoder takes as it is: it fills no slot at all.
-    if (colours < 0) return height > 0;
-    if (colours >= (1LL << bits)) return false;  // every index has its colour
-    // After the palette the decoder skips to the pixel data, or to the end of
-    // the file when the offset lies behind it.
-    if (data - 14 - header - colours * entry < 0) return false;
-    const long long row_bytes = bits == 1 ? (width + 7) >> 3 : bits == 4 ? (width + 1) >> 1 : width;
-    const long long stride = row_bytes + ((4 - row_bytes % 4) % 4);
-    for (long long row = 0, start = data; row < height && start < static_cast<long long>(length); ++row, start += stride) {
-        for (long long x = 0; x < width; ++x) {
+    if (layout.colours < 0) return layout.height > 0 && layout.width > 0;
+    if (layout.colours >= (1LL << layout.bits)) return false;  // every index has its colour
+    const unsigned bits = layout.bits;
+    for (long long row = 0, start = layout.pixel_start; row < layout.height && start < file.length;
+         ++row, start += layout.stride) {
+        for (long long x = 0; x < layout.width; ++x) {
             const long long byte = start + (bits == 8 ? x : bits == 4 ? x / 2 : x / 8);
-            if (byte >= static_cast<long long>(length)) break;
-            const unsigned value = bytes[byte];
+            if (byte >= file.length) break;
+            const unsigned value = file.data[byte];
             const unsigned index = bits == 8 ? value : bits == 4 ? (x % 2 ? value & 15 : value >> 4) : (value >> (7 - x % 8)) & 1;
-            if (index >= colours) return true;
+            if (static_cast<long long>(index) >= layout.colours) return true;
         }
     }
     return false;
@@ -246,23 +386,31 @@ bool too_large(const unsigned char* bytes, int length) {
 
 }  // namespace
 
+// The checks run cheapest and most telling first: the JPEG walk's Huffman
+// tables (which the header query parses too, so they must come before it), the
+// size, then everything else.
 const char* decode_refusal(const unsigned char* bytes, int length) {
-    // The JPEG walk comes first because the header query parses DHT segments
-    // too. The decoder takes any file for a JPEG whose fill bytes (FF) lead to
-    // an SOI marker; the pipeline passes it only those that begin FF D8.
+    // The decoder takes any file for a JPEG whose fill bytes (FF) lead to an
+    // SOI marker; the pipeline passes it only those that begin FF D8.
     const jpeg_bytes file{bytes, length > 0 ? static_cast<std::size_t>(length) : 0};
     std::size_t soi = 0;
     while (soi < file.length && bytes[soi] == 0xFF) ++soi;
-    if (soi > 0 && soi < file.length && bytes[soi] == 0xD8) {
-        switch (find_jpeg_fault(file, soi + 1)) {
-            case jpeg_fault::oversized_huffman_table: return "bad DHT header";
-            case jpeg_fault::undefined_table: return "undefined table";
-            case jpeg_fault::missing_scan: return "missing scan";
-            case jpeg_fault::none: break;
-        }
-    }
-    if (length >= 2 && bytes[0] == 'B' && bytes[1] == 'M' && bmp_index_beyond_palette(bytes, file.length))
-        return "bad palette index";
+    jpeg_fault jpeg = jpeg_fault::none;
+    if (soi > 0 && soi < file.length && bytes[soi] == 0xD8) jpeg = find_jpeg_fault(file, soi + 1);
+    if (jpeg == jpeg_fault::oversized_huffman_table) return "bad DHT header";
     if (too_large(bytes, length)) return "too large";
+    switch (jpeg) {
+        case jpeg_fault::undefined_table: return "undefined table";
+        case jpeg_fault::missing_scan: return "missing scan";
+        case jpeg_fault::too_many_scans: return "too many scans";
+        case jpeg_fault::oversized_huffman_table:
+        case jpeg_fault::none: break;
+    }
+    const bmp_bytes bmp{bytes, length > 0 ? length : 0};
+    bmp_layout layout;
+    if (length >= 2 && bytes[0] == 'B' && bytes[1] == 'M' && read_bmp_layout(bmp, &layout)) {
+        if (bmp_pixels_past_end(bmp, layout)) return "truncated";
+        if (bmp_index_beyond_palette(bmp, layout)) return "bad palette index";
+    }
     return nullptr;
 }

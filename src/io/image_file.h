@@ -29,6 +29,11 @@ image_format detect_format(const unsigned char* bytes, int length);
 // png, bmp in any case), else the input's.
 image_format choose_output_format(const char* output_path, image_format input_format);
 
+// Whether the format's encoder can take an image of this size without its int
+// arithmetic overflowing, whatever the pixels (output_file.cpp derives each
+// bound). False for an empty image.
+bool encodable(image_format format, long long width, long long height);
+
 // The encoder's byte sink: receives the encoded file in pieces.
 struct byte_sink {
     void (*write)(byte_sink* sink, const void* data, int size);

@@ -1,0 +1,177 @@
+#include "io/codec_allocator.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+
+// The scopes of the decode and the encoding under way on this thread. The
+// library keeps no state between calls: each pointer is set by the codec call
+// that owns the scope (its own stack frame) and reset before that call returns,
+// so between calls both are NULL. Per thread, because calls on different
+// threads run at the same time.
+static thread_local imgfilter_decode_scope* s_decode_scope = nullptr;
+static thread_local imgfilter_encode_scope* s_encode_scope = nullptr;
+
+// The header of an encoder block, padded to the strictest alignment so that the
+// bytes after it are aligned as malloc's would be.
+struct alignas(alignof(std::max_align_t)) imgfilter_encoder_block {
+    std::size_t size;
+    imgfilter_encoder_block* previous;
+    imgfilter_encoder_block* next;
+    imgfilter_encode_scope* scope;  // NULL for a block made outside any encoding
+};
+
+namespace {
+
+// Dimensions above the decoder's own limit (2^24 a side) are refused by it
+// before it allocates anything that depends on them.
+constexpr unsigned long long k_largest_side = 1ull << 24;
+// The largest JPEG block of pixels a component is stored in (a minimum coded
+// unit with sampling factors of 4): the decoder sizes its planes in whole units.
+constexpr unsigned long long k_jpeg_unit = 32;
+
+unsigned long long side(long long value, bool jpeg) {
+    unsigned long long magnitude = value < 0 ? 0ull - static_cast<unsigned long long>(value)
+                                             : static_cast<unsigned long long>(value);
+    if (magnitude > k_largest_side) magnitude = k_largest_side;
+    if (jpeg) magnitude = (magnitude + k_jpeg_unit - 1) / k_jpeg_unit * k_jpeg_unit;
+    return magnitude;
+}
+
+// Charges a request to the decode under way; false when it would pass the budget.
+bool take_from_budget(std::size_t bytes) {
+    imgfilter_decode_scope* scope = s_decode_scope;
+    if (!scope) return true;  // the decoder called outside the library's decode: unbounded
+    if (bytes > scope->budget - scope->obtained) return false;
+    scope->obtained += bytes;
+    return true;
+}
+
+void link_block(imgfilter_encoder_block* block, imgfilter_encode_scope* scope) {
+    block->scope = scope;
+    block->previous = nullptr;
+    block->next = scope ? scope->blocks : nullptr;
+    if (!scope) return;
+    if (block->next) block->next->previous = block;
+    scope->blocks = block;
+}
+
+void unlink_block(imgfilter_encoder_block* block) {
+    imgfilter_encode_scope* scope = block->scope;
+    if (!scope) return;
+    if (block->previous) block->previous->next = block->next;
+    else scope->blocks = block->next;
+    if (block->next) block->next->previous = block->previous;
+}
+
+imgfilter_encoder_block* header_of(void* data) { return static_cast<imgfilter_encoder_block*>(data) - 1; }
+
+}  // namespace
+
+// What one decode may obtain, counted as every byte it is given: each new block
+// whole and each realloc's growth, nothing given back on free (which does not
+// know the size). That is at least what it holds at any moment, so this also
+// bounds what it holds at once:
+//
+//   16 x P + 4 x L + 1 MiB, with P = width x height x 4 and L the file length.
+//
+// The costliest valid files need well under it (measured): a 16-bit
+// interlaced RGBA PNG about 9 P (the inflated data, the 16-bit image and its
+// seven passes, the 8-bit image) besides its compressed data, which the
+// decoder gathers from its chunks into a buffer of up to 2 L; a 16-bit grey one
+// 5 P; a progressive JPEG at most about 3.3 P, counted on its dimensions
+// rounded up to whole 32-pixel units (its planes are sized in whole units, so
+// a narrow image would otherwise need many times its P). The 1 MiB covers the
+// decoder's fixed tables, which small images never pass. What the header does
+// not declare, it cannot obtain: a PNG whose data inflates far beyond its
+// declared size fails with "outofmem" once the budget is spent, instead of
+// growing to gigabytes; a header that cannot be read allows only 4 L + 1 MiB.
+unsigned long long imgfilter_decode_budget(int jpeg, long long width, long long height, long long file_length) {
+    const unsigned long long pixels = side(width, jpeg != 0) * side(height, jpeg != 0);
+    const unsigned long long length = file_length > 0 ? static_cast<unsigned long long>(file_length) : 0;
+    return 16 * 4 * pixels + 4 * length + (1ull << 20);
+}
+
+void imgfilter_decode_enter(imgfilter_decode_scope* scope, unsigned long long budget) {
+    scope->budget = budget;
+    scope->obtained = 0;
+    scope->outer = s_decode_scope;
+    s_decode_scope = scope;
+}
+
+void imgfilter_decode_leave(imgfilter_decode_scope* scope) { s_decode_scope = scope->outer; }
+
+// A request of 0 bytes (the empty image of a BMP of width 0) still gets a
+// distinct block, which the decoder takes for success.
+void* imgfilter_decoder_malloc(std::size_t size) {
+    if (!take_from_budget(size)) return nullptr;
+    return std::calloc(size ? size : 1, 1);
+}
+
+void* imgfilter_decoder_realloc(void* block, std::size_t old_size, std::size_t new_size) {
+    const std::size_t growth = new_size > old_size ? new_size - old_size : 0;
+    if (!take_from_budget(growth)) return nullptr;
+    unsigned char* grown = static_cast<unsigned char*>(std::realloc(block, new_size ? new_size : 1));
+    if (grown && growth) std::memset(grown + old_size, 0, growth);
+    return grown;
+}
+
+void imgfilter_decoder_free(void* block) { std::free(block); }
+
+void imgfilter_encode_enter(imgfilter_encode_scope* scope) {
+    scope->blocks = nullptr;
+    scope->outer = s_encode_scope;
+    s_encode_scope = scope;
+}
+
+void imgfilter_encode_leave(imgfilter_encode_scope* scope) {
+    while (imgfilter_encoder_block* block = scope->blocks) {
+        scope->blocks = block->next;
+        std::free(block);
+    }
+    s_encode_scope = scope->outer;
+}
+
+void* imgfilter_encoder_malloc(std::size_t size) {
+    if (size > SIZE_MAX - sizeof(imgfilter_encoder_block)) return nullptr;
+    auto* block = static_cast<imgfilter_encoder_block*>(std::calloc(1, sizeof(imgfilter_encoder_block) + size));
+    if (!block) return nullptr;
+    block->size = size;
+    link_block(block, s_encode_scope);
+    return block + 1;
+}
+
+void* imgfilter_encoder_realloc(void* data, std::size_t new_size) {
+    if (!data) return imgfilter_encoder_malloc(new_size);
+    if (new_size > SIZE_MAX - sizeof(imgfilter_encoder_block)) return nullptr;
+    imgfilter_encoder_block* block = header_of(data);
+    imgfilter_encode_scope* scope = block->scope;
+    const std::size_t old_size = block->size;
+    // realloc may move the block, so its neighbours must not point at it meanwhile.
+    unlink_block(block);
+    auto* moved = static_cast<imgfilter_encoder_block*>(std::realloc(block, sizeof(imgfilter_encoder_block) + new_size));
+    if (!moved) {
+        link_block(block, scope);  // the old block is still valid and still the encoding's
+        return nullptr;
+    }
+    if (new_size > old_size) std::memset(reinterpret_cast<unsigned char*>(moved + 1) + old_size, 0, new_size - old_size);
+    moved->size = new_size;
+    link_block(moved, scope);
+    return moved + 1;
+}
+
+void imgfilter_encoder_free(void* data) {
+    if (!data) return;
+    imgfilter_encoder_block* block = header_of(data);
+    unlink_block(block);
+    std::free(block);
+}
+
+void imgfilter_encoder_assert(int condition) {
+    if (condition) return;
+    // Only C frames of the encoder lie between here and the scope's setjmp: no
+    // destructor is skipped.
+    if (imgfilter_encode_scope* scope = s_encode_scope) longjmp(scope->abandoned, 1);
+    std::abort();
+}

@@ -1,0 +1,166 @@
+// Hostile files against the compiled-in codec: cost bombs refused or bounded,
+// reasons kept to one printable line, guards in their order, and no byte of
+// leftover memory in any output.
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "codec_files.h"
+#include "imgfilter.h"
+#include "io/decode_image.h"
+#include "pipeline.h"
+#include "test_support.h"
+
+namespace {
+
+int keep_worker(filter_image*, const void*) {
+    clear_err();
+    return 1;
+}
+
+byte_vector regression(const char* name) {
+    return read_bytes(std::string(IMGFILTER_FUZZ_REGRESSIONS) + "/file/" + name);
+}
+
+class CodecHostile : public ::testing::Test {
+protected:
+    scratch_dir dir;
+    int run(const byte_vector& file, const std::string& output = "out.png") {
+        if (!write_bytes(dir.path("in.bin"), file)) return -1;
+        return process_image(dir.path("in.bin").c_str(), dir.path(output).c_str(), "test", keep_worker, nullptr);
+    }
+    std::string decode_failure(const std::string& reason) const {
+        return "test: cannot decode '" + dir.path("in.bin") + "' (" + reason + ")";
+    }
+};
+
+// What only the compiled-in codec does: the decode budget and zeroed memory.
+#ifdef IMGFILTER_SYSTEM_STB
+#define SKIP_WITH_SYSTEM_STB() GTEST_SKIP() << "the system libstb has no decode budget and no zeroing allocator"
+#else
+#define SKIP_WITH_SYSTEM_STB() static_cast<void>(0)
+#endif
+
+struct reason_case {
+    const char* raw;
+    const char* printable;
+};
+
+}  // namespace
+
+TEST(PrintableReason, ControlBytesAreEscapedAndEmptyIsUnknown) {
+    const reason_case cases[] = {
+        {"outofmem", "outofmem"},
+        {"\n\x1b[2 PNG chunk not known", "\\x0a\\x1b[2 PNG chunk not known"},
+        {"tab\there", "tab\\x09here"},
+        {"del\x7f", "del\\x7f"},
+        {"high\xc3\xa9", "high\\xc3\\xa9"},
+        {"back\\slash", "back\\x5cslash"},
+        {"", "unknown"},
+        {nullptr, "unknown"},
+    };
+    for (const reason_case& c : cases) {
+        decode_reason reason;
+        printable_reason(c.raw, &reason);
+        EXPECT_STREQ(reason.text, c.printable);
+    }
+    // Too long a reason is cut, never split inside an escape.
+    const std::string controls(100, '\x01');
+    decode_reason reason;
+    printable_reason(controls.c_str(), &reason);
+    EXPECT_EQ(std::string(reason.text).size() % 4, 0u);
+    EXPECT_LT(std::string(reason.text).size(), sizeof reason.text);
+}
+
+TEST_F(CodecHostile, ControlBytesOfAChunkTypeStayOnOneLine) {
+    EXPECT_EQ(run(regression("png-chunk-type-control-bytes")), 0);
+    EXPECT_EQ(imgfilter_last_error(), decode_failure("\\x0a\\x1b[2 PNG chunk not known"));
+}
+
+// Each refusal below keeps a file away from a decoder that would spend seconds
+// and gigabytes on it, or shows which check answers first.
+TEST_F(CodecHostile, HeadersThatPromiseMoreThanTheFileHoldsAreRefused) {
+    const std::pair<const char*, const char*> cases[] = {
+        {"bmp-54-byte-header-23170-square", "truncated"},
+        {"jpeg-progressive-23170-square-200-empty-scans", "too many scans"},
+        // The size guard answers before the scan checks: cheaper, and it says more.
+        {"jpeg-grey-32768x16384-no-scan", "too large"},
+        // An RLE BMP is the decoder's to refuse, with its own reason.
+        {"bmp-rle4-valid", "BMP RLE"},
+    };
+    for (const auto& [name, reason] : cases) {
+        EXPECT_EQ(run(regression(name)), 0) << name;
+        EXPECT_EQ(imgfilter_last_error(), decode_failure(reason)) << name;
+        EXPECT_FALSE(file_exists(dir.path("out.png"))) << name;
+    }
+}
+
+// The same BMP with the pixel data it declares is a valid file; without the
+// padding of its last row it still is.
+TEST_F(CodecHostile, BmpsHoldingTheirPixelDataDecode) {
+    bmp_spec spec{5, 3, 24, 40, 0, {}, {}};
+    byte_vector whole = make_bmp(spec, [](int x, int y) { return uint32_t(x * 40 + y); });
+    EXPECT_EQ(run(whole), 1) << imgfilter_last_error();
+    whole.resize(whole.size() - 1);  // 15 bytes a row and 1 of padding
+    EXPECT_EQ(run(whole), 1) << imgfilter_last_error();
+    whole.resize(whole.size() - 1);
+    EXPECT_EQ(run(whole), 0);
+    EXPECT_EQ(imgfilter_last_error(), decode_failure("truncated"));
+}
+
+// 1 x 1 pixels whose data inflates to 64 MB: the budget (about 1 MB for such a
+// file) is spent long before, and the decoder gives up with its own reason.
+TEST_F(CodecHostile, InflateBombFailsOutOfMemoryAtOnce) {
+    SKIP_WITH_SYSTEM_STB();
+    const byte_vector bomb = inflate_bomb_png(64ull << 20);
+    ASSERT_LT(bomb.size(), 600u * 1024);
+    EXPECT_EQ(run(bomb), 0);
+    EXPECT_EQ(imgfilter_last_error(), decode_failure("outofmem"));
+}
+
+// The costliest valid files stay within the decode budget even when their
+// compressed data is tiny beside the image: 16-bit interlaced PNGs (about 9
+// times width x height x 4 for RGBA), a one-pixel column among them.
+TEST_F(CodecHostile, LargeValidFilesStayWithinTheDecodeBudget) {
+    const png_spec specs[] = {
+        {1024, 1024, 16, 6, true, {}, {}, true},
+        {1024, 768, 16, 2, true, {}, {0, 1, 0, 2, 0, 3}, true},
+        {1024, 1024, 16, 0, true, {}, {0, 9}, true},
+        {1, 200000, 16, 6, true, {}, {}, true},
+    };
+    for (const png_spec& spec : specs) {
+        const byte_vector file = make_png(spec, [](int x, int, int) { return x % 600 < 300 ? 0u : 0xABABu; });
+        // The file's own share of the budget (4 times its length) cannot admit it alone.
+        EXPECT_LT(file.size(), size_t(spec.width) * spec.height * 4 / 2) << spec.width << "x" << spec.height;
+        filter_image image{};
+        decode_reason reason;
+        ASSERT_TRUE(decode_image(file.data(), int(file.size()), &image, &reason)) << spec.width << "x" << spec.height << ": " << reason.text;
+        EXPECT_EQ(image.width, int(spec.width));
+        std::free(image.pixels);
+    }
+}
+
+// Pixels the decoder never writes are zero, whatever the earlier calls left in
+// memory: the file whose restart interval abandons a scan, and palette indices
+// past a PNG's palette, come out the same after a white and after a red image.
+TEST_F(CodecHostile, OutputsShowNoLeftoverMemory) {
+    SKIP_WITH_SYSTEM_STB();
+    const char* const names[] = {"jpeg-restart-interval-scan-abandoned", "png-palette-indices-past-palette"};
+    for (const char* name : names) {
+        std::vector<byte_vector> outputs;
+        for (const rgba colour : {rgba{255, 255, 255, 255}, rgba{255, 0, 0, 255}}) {
+            ASSERT_TRUE(write_png(dir.path("before.png"), test_image(64, 64, colour)));
+            ASSERT_EQ(imgfilter_pixelate(dir.path("before.png").c_str(), dir.path("before_out.png").c_str(), 1), 1);
+            ASSERT_EQ(run(regression(name)), 1) << name << ": " << imgfilter_last_error();
+            outputs.push_back(read_bytes(dir.path("out.png")));
+        }
+        EXPECT_EQ(outputs[0], outputs[1]) << name;
+    }
+    // Indices past the palette read zeroed entries: transparent black.
+    ASSERT_EQ(run(regression("png-palette-indices-past-palette")), 1);
+    const test_image image = load_image(dir.path("out.png"));
+    ASSERT_EQ(image.width, 8);
+    EXPECT_EQ(image.at(0, 0), (rgba{10, 20, 30, 255}));
+    EXPECT_EQ(image.at(1, 0), (rgba{200, 100, 50, 255}));
+    EXPECT_EQ(image.at(2, 0), (rgba{0, 0, 0, 0}));
+}
