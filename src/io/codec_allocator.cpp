@@ -5,6 +5,8 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "common/huge_pages.h"
+
 // The scopes of the decode and the encoding under way on this thread. The
 // library keeps no state between calls: each pointer is set by the codec call
 // that owns the scope (its own stack frame) and reset before that call returns,
@@ -67,6 +69,14 @@ void unlink_block(imgfilter_encoder_block* block) {
 
 imgfilter_encoder_block* header_of(void* data) { return static_cast<imgfilter_encoder_block*>(data) - 1; }
 
+// The decoded image and the encoder's buffers are the call's largest blocks;
+// they get the same huge-page advice as the library's own (common/heap.h),
+// given before the codec first writes them.
+void* advised(void* block, std::size_t size) {
+    if (block && size >= k_huge_page_block) advise_huge_pages(block, size);
+    return block;
+}
+
 }  // namespace
 
 // What one decode may obtain, counted as every byte it is given: each new block
@@ -106,13 +116,13 @@ void imgfilter_decode_leave(imgfilter_decode_scope* scope) { s_decode_scope = sc
 // distinct block, which the decoder takes for success.
 void* imgfilter_decoder_malloc(std::size_t size) {
     if (!take_from_budget(size)) return nullptr;
-    return std::calloc(size ? size : 1, 1);
+    return advised(std::calloc(size ? size : 1, 1), size);
 }
 
 void* imgfilter_decoder_realloc(void* block, std::size_t old_size, std::size_t new_size) {
     const std::size_t growth = new_size > old_size ? new_size - old_size : 0;
     if (!take_from_budget(growth)) return nullptr;
-    unsigned char* grown = static_cast<unsigned char*>(std::realloc(block, new_size ? new_size : 1));
+    unsigned char* grown = static_cast<unsigned char*>(advised(std::realloc(block, new_size ? new_size : 1), new_size));
     if (grown && growth) std::memset(grown + old_size, 0, growth);
     return grown;
 }
@@ -135,7 +145,8 @@ void imgfilter_encode_leave(imgfilter_encode_scope* scope) {
 
 void* imgfilter_encoder_malloc(std::size_t size) {
     if (size > SIZE_MAX - sizeof(imgfilter_encoder_block)) return nullptr;
-    auto* block = static_cast<imgfilter_encoder_block*>(std::calloc(1, sizeof(imgfilter_encoder_block) + size));
+    auto* block = static_cast<imgfilter_encoder_block*>(
+        advised(std::calloc(1, sizeof(imgfilter_encoder_block) + size), sizeof(imgfilter_encoder_block) + size));
     if (!block) return nullptr;
     block->size = size;
     link_block(block, s_encode_scope);
@@ -150,7 +161,8 @@ void* imgfilter_encoder_realloc(void* data, std::size_t new_size) {
     const std::size_t old_size = block->size;
     // realloc may move the block, so its neighbours must not point at it meanwhile.
     unlink_block(block);
-    auto* moved = static_cast<imgfilter_encoder_block*>(std::realloc(block, sizeof(imgfilter_encoder_block) + new_size));
+    auto* moved = static_cast<imgfilter_encoder_block*>(
+        advised(std::realloc(block, sizeof(imgfilter_encoder_block) + new_size), sizeof(imgfilter_encoder_block) + new_size));
     if (!moved) {
         link_block(block, scope);  // the old block is still valid and still the encoding's
         return nullptr;
