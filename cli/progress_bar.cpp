@@ -37,10 +37,11 @@ std::string printable_name(const std::string& path) {
     return name;
 }
 
-// The end of name within at most room columns, "..." marking the cut.
+// The end of name within at most room columns, "..." marking the cut; empty
+// when too little of it would be left to recognise.
 std::string name_end(const std::string& name, std::size_t room) {
     if (columns(name) <= room) return name;
-    if (room < 4) return {};
+    if (room < 8) return {};
     std::size_t cut = 0, kept = columns(name);
     while (kept > room - 3) {
         ++cut;
