@@ -26,7 +26,7 @@ namespace {
 constexpr int k_exit_failure = 1;
 constexpr int k_exit_usage = 2;
 
-const char* const k_batch_options = "-o OUTDIR [--format jpg|png|bmp] [-j N] [--quiet] [-n] [--overwrite] INPUT...";
+const char* const k_batch_options = "-o OUTDIR [--format jpg|png|bmp] [-j N] [-q] [-n] [--overwrite] INPUT...";
 
 void print_usage_line(std::FILE* out, const filter_command* command) {
     if (!command) {
