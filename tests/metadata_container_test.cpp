@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 #include <zlib.h>
 
+#include <algorithm>
 #include <string>
 
 #include "exif_sample.h"
@@ -79,4 +80,23 @@ TEST(MetadataContainers, AProfileThatInflatesBeyondAnyRealOneIsDropped) {
     EXPECT_LT(bomb.size(), 100000u);
     const std::string png = with_png_chunks(tiny_png(), {{"iCCP", std::string("p\0\0", 3) + bomb}});
     EXPECT_EQ(read_png_metadata(png).icc, "");
+}
+
+TEST(MetadataContainers, MutatedContainersAreReadWithoutHarm) {
+    const std::string jpeg = add_jpeg_metadata(k_jpeg, {phone_exif(), sample_icc_profile(70000)});
+    const std::string png = add_png_metadata(tiny_png(), {phone_exif(), sample_icc_profile(3000)});
+    uint32_t state = 777;
+    const auto next = [&] { return state = state * 1664525u + 1013904223u; };
+    for (int round = 0; round < 2000; ++round) {
+        for (const std::string* file : {&jpeg, &png}) {
+            std::string damaged = *file;
+            // Most of the damage in the headers, where the lengths are.
+            for (int hits = 1 + next() % 3; hits > 0; --hits)
+                damaged[next() % std::min<std::size_t>(damaged.size(), 200)] = static_cast<char>(next() >> 24);
+            if (next() % 4 == 0) damaged.resize(next() % damaged.size());
+            const image_metadata found = file == &jpeg ? read_jpeg_metadata(damaged) : read_png_metadata(damaged);
+            EXPECT_LE(found.icc.size(), k_metadata_limit);
+            EXPECT_LE(found.exif.size(), k_metadata_limit);
+        }
+    }
 }
