@@ -297,11 +297,6 @@ int run_single(const filter_command& c, const param_value& value, const command_
                const filter_file_options& options) {
     const char* input = line.paths[0];
     const char* output = line.paths[1];
-    if (line.format && !is_stdio(output))
-        return usage_error(&c, "%s", "--format goes with -o OUTDIR or the output '-'");
-    if (line.json && is_stdio(output)) return usage_error(&c, "%s", "--json needs stdout, which the output '-' takes");
-    if (!is_stdio(output))
-        if (const int status = refuse_unwritable(c, output)) return status;
     std::string message;
     bool read_cause = false;
     const char* status = "written";
@@ -353,6 +348,13 @@ int run_command(const filter_command& c, int argc, char** argv) {
             return usage_error(&c, "%s", "-j, --quiet and --overwrite go with -o OUTDIR");
         if (line.paths.size() < 2) return usage_error(&c, "%s", "needs an INPUT and an OUTPUT path");
         if (line.paths.size() > 2) return usage_error(&c, "unexpected argument '%s'", line.paths[2]);
+        const char* output = line.paths[1];
+        if (line.format && !is_stdio(output))
+            return usage_error(&c, "%s", "--format goes with -o OUTDIR or the output '-'");
+        if (line.json && is_stdio(output))
+            return usage_error(&c, "%s", "--json needs stdout, which the output '-' takes");
+        if (!is_stdio(output))
+            if (const int status = refuse_unwritable(c, output)) return status;
     } else {
         if (*line.output_dir == '\0' || is_stdio(line.output_dir))
             return usage_error(&c, "%s", "-o needs a directory");

@@ -82,7 +82,7 @@ def png_bytes(pixels):
     rows = b"".join(b"\0" + data[y * stride:(y + 1) * stride] for y in range(pixels.height))
     colour_type = 6 if pixels.channels == 4 else 2
     header = struct.pack(">IIBBBBB", pixels.width, pixels.height, 8, colour_type, 0, 0, 0)
-    return (b"\x89PNG\r\n\x1a\n" + _chunk(b"IHDR", header) + _chunk(b"IDAT", zlib.compress(rows, 6))
+    return (b"\x89PNG\r\n\x1a\n" + _chunk(b"IHDR", header) + _chunk(b"IDAT", zlib.compress(rows, 1))
             + _chunk(b"IEND", b""))
 
 
