@@ -20,18 +20,28 @@ namespace {
 
 bool is_stdio(const char* path) { return std::strcmp(path, "-") == 0; }
 
-// Every metadata segment a JPEG or PNG file can hold lies within this many
-// bytes of its start (a JPEG's ICC profile may take 255 segments of 64 KiB).
+// Metadata sits in front of the image data, mostly within its first
+// kilobytes; a JPEG's ICC profile may take 255 segments of 64 KiB, hence the
+// second, longer read when the header goes on past the first.
+constexpr std::size_t k_first_read = 1u << 20;
 constexpr std::size_t k_header_bytes = 2 * k_metadata_limit;
 
 image_metadata carried_metadata(const std::string& input, metadata_policy policy, file_format* input_format) {
     image_metadata found;
     std::string head;
-    if (!read_file_start(input, k_header_bytes, &head)) return found;
+    if (!read_file_start(input, k_first_read, &head)) return found;
     *input_format = format_of_bytes(head);
     if (policy == metadata_policy::strip) return found;
-    if (*input_format == file_format::jpeg) found = read_jpeg_metadata(head);
-    if (*input_format == file_format::png) found = read_png_metadata(head);
+    const auto read = [&](const std::string& bytes, bool* complete) {
+        if (*input_format == file_format::jpeg) return read_jpeg_metadata(bytes, complete);
+        if (*input_format == file_format::png) return read_png_metadata(bytes, complete);
+        *complete = true;
+        return image_metadata{};
+    };
+    bool complete = true;
+    found = read(head, &complete);
+    if (!complete && head.size() == k_first_read && read_file_start(input, k_header_bytes, &head))
+        found = read(head, &complete);
     if (!found.exif.empty()) found.exif = cleaned_exif(found.exif, policy == metadata_policy::all);
     return found;
 }

@@ -25,23 +25,32 @@ std::string segment(unsigned marker, const std::string& payload) {
 
 }  // namespace
 
-image_metadata read_jpeg_metadata(const std::string& jpeg) {
+image_metadata read_jpeg_metadata(const std::string& jpeg, bool* complete) {
     image_metadata found;
+    bool ended = false;
+    if (complete) *complete = true;
     if (jpeg.size() < 4 || byte_at(jpeg, 0) != 0xFF || byte_at(jpeg, 1) != 0xD8) return found;
     std::map<unsigned, std::string> icc_pieces;  // sequence number -> piece
     unsigned icc_count = 0;
     bool icc_broken = false;
     std::size_t at = 2;
     while (at + 4 <= jpeg.size()) {
-        if (byte_at(jpeg, at) != 0xFF) break;
+        if (byte_at(jpeg, at) != 0xFF) {
+            ended = true;
+            break;
+        }
         const unsigned marker = byte_at(jpeg, at + 1);
         if (marker == 0xFF) {  // fill byte
             ++at;
             continue;
         }
         // Start of scan or end of image: the header segments are over.
-        if (marker == 0xDA || marker == 0xD9) break;
+        if (marker == 0xDA || marker == 0xD9) {
+            ended = true;
+            break;
+        }
         const std::size_t length = byte_at(jpeg, at + 2) << 8 | byte_at(jpeg, at + 3);
+        if (length < 2) ended = true;  // broken: reading on would not help
         if (length < 2 || at + 2 + length > jpeg.size()) break;
         const std::string payload = jpeg.substr(at + 4, length - 2);
         if (marker == 0xE1 && found.exif.empty() && payload.compare(0, k_exif_id_size, k_exif_id, k_exif_id_size) == 0)
@@ -60,6 +69,7 @@ image_metadata read_jpeg_metadata(const std::string& jpeg) {
     if (!icc_broken && icc_count && icc_pieces.size() == icc_count) {
         for (const auto& piece : icc_pieces) found.icc += piece.second;
     }
+    if (complete) *complete = ended;
     if (found.exif.size() > k_metadata_limit) found.exif.clear();
     if (found.icc.size() > k_metadata_limit) found.icc.clear();
     return found;

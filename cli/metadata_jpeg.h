@@ -10,7 +10,9 @@
 
 // What the segments before the image data hold; anything malformed is
 // treated as absent.
-image_metadata read_jpeg_metadata(const std::string& jpeg);
+// *complete (when given) tells whether the header part ended within the
+// bytes: false when they stop first, so a longer read may find more.
+image_metadata read_jpeg_metadata(const std::string& jpeg, bool* complete = nullptr);
 
 // The file with the metadata's segments added; empty when jpeg does not start
 // like a JPEG file. Metadata too large for a segment is left out.

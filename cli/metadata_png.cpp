@@ -67,15 +67,20 @@ bool is_png(const std::string& png) {
 
 }  // namespace
 
-image_metadata read_png_metadata(const std::string& png) {
+image_metadata read_png_metadata(const std::string& png, bool* complete) {
     image_metadata found;
-    if (!is_png(png)) return found;
+    bool ended = !is_png(png);
+    if (complete) *complete = true;
+    if (ended) return found;
     std::size_t at = k_signature_size;
     while (at + 12 <= png.size()) {
         const uint32_t length = u32_at(png, at);
         if (length > png.size() - at - 12) break;
         const std::string type = png.substr(at + 4, 4);
-        if (type == "IDAT" || type == "IEND") break;
+        if (type == "IDAT" || type == "IEND") {
+            ended = true;
+            break;
+        }
         const std::string body = png.substr(at + 4, 4 + length);
         const bool intact = checksum(body) == u32_at(png, at + 8 + length);
         const std::string data = body.substr(4);
@@ -90,6 +95,7 @@ image_metadata read_png_metadata(const std::string& png) {
         }
         at += 12 + length;
     }
+    if (complete) *complete = ended;
     return found;
 }
 

@@ -10,7 +10,9 @@
 
 // What the chunks before the image data hold; chunks with a wrong checksum or
 // a profile that does not inflate are treated as absent.
-image_metadata read_png_metadata(const std::string& png);
+// *complete (when given) tells whether the header part ended within the
+// bytes: false when they stop first, so a longer read may find more.
+image_metadata read_png_metadata(const std::string& png, bool* complete = nullptr);
 
 // The file with the chunks added; empty when png does not start like a PNG
 // file or the profile cannot be compressed.

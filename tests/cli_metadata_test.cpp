@@ -134,6 +134,15 @@ TEST_F(CliMetadata, JpegKeepsExifAndIccWithoutThumbnailOrLocation) {
     EXPECT_EQ(file("stripped.jpg"), file("library.jpg"));
 }
 
+TEST_F(CliMetadata, AProfileReachingFarIntoTheFileIsCarriedWhole) {
+    // Past the tool's first read of the input's start: it reads on.
+    const std::string large = sample_icc_profile(1500000);
+    ASSERT_TRUE(write_bytes(dir.path("large.jpg"),
+                            bytes_of(with_jpeg_segments(file("plain.jpg"), icc_segments(large)))));
+    ASSERT_EQ(run("emboss " + q("large.jpg") + " " + q("out.jpg")).status, 0);
+    EXPECT_EQ(icc_from_jpeg(file("out.jpg")), large);
+}
+
 TEST_F(CliMetadata, LocationOnlyWhenAskedForAndThumbnailNever) {
     ASSERT_EQ(run("emboss --keep-metadata=all " + q("photo.jpg") + " " + q("all.jpg")).status, 0);
     expect_cleaned(exif_from_jpeg(file("all.jpg")), true);
