@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "filter_table.h"
 #include "filters/filter.h"
 #include "heap_peak.h"
 #include "imgfilter.h"
@@ -47,10 +48,18 @@ struct filter_case {
     float f;
     int i;
     kernel_params kernel;
+    // The record the worker reads, by the kind of parameter the filter table gives it.
     const void* params() const {
-        if (kernel.weights) return &kernel;
-        if (worker == thunk_denoise_with || worker == thunk_pixelate_with || worker == thunk_oil_paint_with) return &i;
-        return &f;
+        for (int n = 0; n < k_filter_count; ++n) {
+            if (k_filters[n].worker_with != worker) continue;
+            switch (k_filters[n].kind) {
+                case param_kind::real: return &f;
+                case param_kind::integer: return &i;
+                case param_kind::weights: return &kernel;
+                case param_kind::none: return nullptr;
+            }
+        }
+        return nullptr;
     }
 };
 

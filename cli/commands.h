@@ -1,11 +1,11 @@
-// The filters the tool knows, one table entry each: name, parameter, help text
-// and the library call. Adding a filter to the tool is adding an entry.
+// The filters the tool knows: the library's list of filters (name, kind of
+// parameter, exported function) with the tool's own words for each.
 #ifndef IMGFILTER_CLI_COMMANDS_H
 #define IMGFILTER_CLI_COMMANDS_H
 
 #include <cstddef>
 
-enum class param_kind { none, real, integer, weights };
+#include "filter_list.h"
 
 struct param_value {
     float real = 0.0f;

@@ -10,6 +10,10 @@ endif()
 if(CMAKE_CXX_COMPILER_ID MATCHES "GNU|Clang")
   add_compile_options(-Wno-psabi)
 endif()
+# CI builds with every compiler we claim to support and lets no warning pass.
+if(IMGFILTER_WERROR AND CMAKE_CXX_COMPILER_ID MATCHES "GNU|Clang")
+  add_compile_options(-Werror)
+endif()
 
 if(IMGFILTER_SANITIZE)
   # Every report is fatal, so a finding fails the test that provoked it.

@@ -6,7 +6,7 @@
 #include <cstdlib>
 #include <string>
 
-#include "decode_guards.h"
+#include "io/decode_guards.h"
 #include "fuzz_support.h"
 #include "imgfilter.h"
 #include "stb_image.h"

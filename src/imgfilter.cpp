@@ -4,17 +4,19 @@
 // reported before a bad parameter.
 #include "imgfilter.h"
 
+#include "common/last_error.h"
+#include "filter_table.h"
 #include "pipeline.h"
 
 namespace {
 
-int run_filter(const char* filter_name, const char* input_path, const char* output_path, filter_fn worker,
-               const void* params) {
+int run_filter(filter_id id, const char* input_path, const char* output_path, const void* params) {
+    const filter_entry& filter = filter_of(id);
     if (!input_path || !output_path) {
-        set_err("%s: input and output paths must not be NULL", filter_name);
+        set_err("%s: input and output paths must not be NULL", filter.name);
         return 0;
     }
-    return process_image(input_path, output_path, filter_name, worker, params);
+    return process_image(input_path, output_path, filter.name, filter.worker, params);
 }
 
 }  // namespace
@@ -31,40 +33,40 @@ IMGFILTER_API void imgfilter_cleanup(void) { clear_err(); }
 IMGFILTER_API const char* imgfilter_last_error(void) { return last_error_text(); }
 
 IMGFILTER_API int imgfilter_vignette(const char* input_path, const char* output_path, float strength) {
-    return run_filter("vignette", input_path, output_path, thunk_vignette, &strength);
+    return run_filter(filter_id::vignette, input_path, output_path, &strength);
 }
 
 IMGFILTER_API int imgfilter_blur(const char* input_path, const char* output_path, float radius) {
-    return run_filter("blur", input_path, output_path, thunk_blur, &radius);
+    return run_filter(filter_id::blur, input_path, output_path, &radius);
 }
 
 IMGFILTER_API int imgfilter_sharpen(const char* input_path, const char* output_path, float amount) {
-    return run_filter("sharpen", input_path, output_path, thunk_sharpen, &amount);
+    return run_filter(filter_id::sharpen, input_path, output_path, &amount);
 }
 
 IMGFILTER_API int imgfilter_kernel(const char* input_path, const char* output_path, const float* weights, int size) {
     const kernel_params params{weights, size};
-    return run_filter("kernel", input_path, output_path, thunk_kernel, &params);
+    return run_filter(filter_id::kernel, input_path, output_path, &params);
 }
 
 IMGFILTER_API int imgfilter_emboss(const char* input_path, const char* output_path) {
-    return run_filter("emboss", input_path, output_path, thunk_emboss, nullptr);
+    return run_filter(filter_id::emboss, input_path, output_path, nullptr);
 }
 
 IMGFILTER_API int imgfilter_edge_detect(const char* input_path, const char* output_path) {
-    return run_filter("edge_detect", input_path, output_path, thunk_edge_detect, nullptr);
+    return run_filter(filter_id::edge_detect, input_path, output_path, nullptr);
 }
 
 IMGFILTER_API int imgfilter_denoise(const char* input_path, const char* output_path, int strength) {
-    return run_filter("denoise", input_path, output_path, thunk_denoise, &strength);
+    return run_filter(filter_id::denoise, input_path, output_path, &strength);
 }
 
 IMGFILTER_API int imgfilter_pixelate(const char* input_path, const char* output_path, int block_size) {
-    return run_filter("pixelate", input_path, output_path, thunk_pixelate, &block_size);
+    return run_filter(filter_id::pixelate, input_path, output_path, &block_size);
 }
 
 IMGFILTER_API int imgfilter_oil_paint(const char* input_path, const char* output_path, int radius) {
-    return run_filter("oil_paint", input_path, output_path, thunk_oil_paint, &radius);
+    return run_filter(filter_id::oil_paint, input_path, output_path, &radius);
 }
 
 }  // extern "C"

@@ -1,7 +1,8 @@
 #include "pipeline.h"
 
-#include "decode_guards.h"
-#include "image_file.h"
+#include "common/last_error.h"
+#include "io/decode_guards.h"
+#include "io/image_file.h"
 #include "stb_image.h"
 
 namespace {

@@ -1,7 +1,7 @@
 #ifndef IMGFILTER_PIPELINE_H
 #define IMGFILTER_PIPELINE_H
 
-#include "filters/filter.h"
+#include "common/image.h"
 
 // Runs one filter call: read, recognise, decode, filter, choose the output
 // format, encode, write. Both paths must be non-NULL. 1 after a successful

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "decode_guards.h"
+#include "io/decode_guards.h"
 #include "imgfilter.h"
 #include "pipeline.h"
 #include "test_support.h"

@@ -2,7 +2,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <limits>
-#include <string>
 #include <vector>
 
 #include "imgfilter.h"
@@ -34,15 +33,6 @@ test_image numbered(int width, int height) {
 
 }  // namespace
 
-TEST(Kernel, CentreOneReproducesTheInput) {
-    const test_image in = varied_image(7, 6);
-    for (int size : {3, 5}) {
-        test_image out;
-        ASSERT_EQ(convolve(in, single_weight(size, size * size / 2, 1.0f), &out), 1);
-        EXPECT_EQ(out, in) << size;
-    }
-}
-
 // The grid is not flipped: its first weight reads the upper-left neighbour,
 // which moves the picture one pixel right and down.
 TEST(Kernel, UpperLeftWeightShiftsRightAndDown) {
@@ -63,15 +53,6 @@ TEST(Kernel, LowerRightWeightOfFiveShiftsTwoLeftAndUp) {
             EXPECT_EQ(out.at(x, y), (rgba{source.r, source.g, source.b, in.at(x, y).a})) << x << "," << y;
         }
     }
-}
-
-TEST(Kernel, AveragingGridsKeepAFlatImage) {
-    const rgba colour{255, 128, 1, 60};
-    test_image out;
-    ASSERT_EQ(convolve(test_image(5, 5, colour), std::vector<float>(9, 1.0f / 9.0f), &out), 1);
-    EXPECT_EQ(out, test_image(5, 5, colour));
-    ASSERT_EQ(convolve(test_image(5, 5, colour), std::vector<float>(25, 1.0f / 25.0f), &out), 1);
-    EXPECT_EQ(out, test_image(5, 5, colour));
 }
 
 TEST(Kernel, LaplacianBlackensAFlatImage) {
@@ -98,16 +79,6 @@ TEST(Kernel, SumsSaturate) {
     }
 }
 
-TEST(Kernel, AlphaNeverChanges) {
-    const test_image in = varied_image(8, 8);
-    std::vector<float> grid(25);
-    for (int i = 0; i < 25; ++i) grid[i] = static_cast<float>(i % 7) - 2.5f;
-    test_image out;
-    ASSERT_EQ(convolve(in, grid, &out), 1);
-    for (int y = 0; y < in.height; ++y)
-        for (int x = 0; x < in.width; ++x) EXPECT_EQ(out.at(x, y).a, in.at(x, y).a) << x << "," << y;
-}
-
 TEST(Kernel, NanWeightIsRefusedAtItsIndex) {
     const struct {
         std::vector<float> grid;
@@ -131,45 +102,4 @@ TEST(Kernel, NanWeightIsRefusedAtItsIndex) {
         EXPECT_EQ(std::memcmp(image.pixels, in.bytes.data(), in.bytes.size()), 0);
         std::free(image.pixels);
     }
-}
-
-TEST(Kernel, NanWeightWritesNothing) {
-    const std::vector<float> grid = single_weight(3, 8, k_nan);
-    const file_run run = run_on_files(test_image(3, 3, grey(40)), [&](const char* in, const char* out) {
-        return imgfilter_kernel(in, out, grid.data(), 3);
-    });
-    EXPECT_EQ(run.result, 0);
-    EXPECT_EQ(run.message, "kernel: weights[8] is not a number");
-    EXPECT_FALSE(run.wrote_output);
-}
-
-TEST(Kernel, PointerThenSizeThenWeights) {
-    const std::vector<float> nan_grid(25, k_nan);
-    const struct {
-        const float* weights;
-        int size;
-        const char* message;
-    } cases[] = {
-        {nullptr, 3, "kernel: weights pointer is NULL"},
-        {nullptr, 4, "kernel: weights pointer is NULL"},
-        {nan_grid.data(), 4, "kernel: size must be 3 or 5, got 4"},
-        {nan_grid.data(), -3, "kernel: size must be 3 or 5, got -3"},
-        {nan_grid.data(), 0, "kernel: size must be 3 or 5, got 0"},
-        {nan_grid.data(), 1, "kernel: size must be 3 or 5, got 1"},
-    };
-    for (const auto& c : cases) {
-        const file_run run = run_on_files(test_image(3, 3, grey(40)), [&](const char* in, const char* out) {
-            return imgfilter_kernel(in, out, c.weights, c.size);
-        });
-        EXPECT_EQ(run.result, 0);
-        EXPECT_EQ(run.message, c.message);
-        EXPECT_FALSE(run.wrote_output) << c.message;
-    }
-}
-
-TEST(Kernel, UnreadableInputIsReportedBeforeTheGrid) {
-    const file_run run =
-        run_on_missing_input([](const char* in, const char* out) { return imgfilter_kernel(in, out, nullptr, 4); });
-    EXPECT_EQ(run.result, 0);
-    EXPECT_EQ(run.message, "kernel: cannot read input file '" + run.input + "'");
 }

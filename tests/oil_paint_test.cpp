@@ -1,7 +1,5 @@
 #include <climits>
-#include <string>
 
-#include "imgfilter.h"
 #include "test_support.h"
 
 namespace {
@@ -88,41 +86,4 @@ TEST(OilPaint, RadiiAboveThirtyActAsThirty) {
     EXPECT_EQ(at_1000, at_30);
     EXPECT_EQ(at_max, at_30);
     EXPECT_FALSE(at_29 == at_30);
-}
-
-TEST(OilPaint, FlatAndSinglePixelImagesAreUnchanged) {
-    for (int radius : {1, 2, 7, 30, 31}) {
-        test_image out;
-        ASSERT_EQ(oil_paint(test_image(5, 4, {9, 99, 199, 33}), radius, &out), 1);
-        EXPECT_EQ(out, test_image(5, 4, {9, 99, 199, 33})) << radius;
-        ASSERT_EQ(oil_paint(test_image(1, 1, {255, 0, 128, 2}), radius, &out), 1);
-        EXPECT_EQ(out, test_image(1, 1, {255, 0, 128, 2})) << radius;
-    }
-}
-
-TEST(OilPaint, AlphaNeverChanges) {
-    const test_image in = varied_image(10, 9);
-    for (int radius : {1, 3}) {
-        test_image out;
-        ASSERT_EQ(oil_paint(in, radius, &out), 1);
-        EXPECT_TRUE(alpha_kept_colour_changed(in, out)) << radius;
-    }
-}
-
-TEST(OilPaint, RadiusBelowOneIsRefused) {
-    for (int radius : {0, -3, INT_MIN}) {
-        const file_run run = run_on_files(varied_image(4, 4), [&](const char* in, const char* out) {
-            return imgfilter_oil_paint(in, out, radius);
-        });
-        EXPECT_EQ(run.result, 0);
-        EXPECT_EQ(run.message, "oil_paint: radius must be >= 1, got " + std::to_string(radius));
-        EXPECT_FALSE(run.wrote_output) << radius;
-    }
-}
-
-TEST(OilPaint, UnreadableInputIsReportedBeforeTheRadius) {
-    const file_run run =
-        run_on_missing_input([](const char* in, const char* out) { return imgfilter_oil_paint(in, out, 0); });
-    EXPECT_EQ(run.result, 0);
-    EXPECT_EQ(run.message, "oil_paint: cannot read input file '" + run.input + "'");
 }

@@ -9,7 +9,7 @@
 #include <random>
 #include <string>
 
-#include "image_file.h"
+#include "io/image_file.h"
 #include "imgfilter.h"
 #include "pipeline.h"
 #include "test_support.h"

@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "image_file.h"
+#include "io/image_file.h"
 #include "imgfilter.h"
 #include "pipeline.h"
 #include "stb_image_write.h"

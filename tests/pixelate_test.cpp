@@ -1,10 +1,8 @@
 #include <climits>
 #include <cstdlib>
 #include <cstring>
-#include <string>
 #include <vector>
 
-#include "imgfilter.h"
 #include "test_support.h"
 
 namespace {
@@ -66,35 +64,6 @@ TEST(Pixelate, LoneCornerPixelKeepsItsBytes) {
     test_image out;
     ASSERT_EQ(pixelate(in, 2, &out), 1);
     EXPECT_EQ(out.at(4, 4), in.at(4, 4));
-}
-
-TEST(Pixelate, BlockOneKeepsEveryPixel) {
-    const test_image in = varied_image(6, 5);
-    const file_run run = run_on_files(in, [&](const char* input, const char* output) {
-        const int result = imgfilter_pixelate(input, output, 1);
-        EXPECT_EQ(load_image(output), in);
-        return result;
-    });
-    EXPECT_EQ(run.result, 1);
-    EXPECT_EQ(run.message, "");
-}
-
-TEST(Pixelate, BlockBelowOneIsRefused) {
-    for (int block : {0, -3, INT_MIN}) {
-        const file_run run = run_on_files(varied_image(4, 4), [&](const char* in, const char* out) {
-            return imgfilter_pixelate(in, out, block);
-        });
-        EXPECT_EQ(run.result, 0);
-        EXPECT_EQ(run.message, "pixelate: block_size must be >= 1, got " + std::to_string(block));
-        EXPECT_FALSE(run.wrote_output) << block;
-    }
-}
-
-TEST(Pixelate, UnreadableInputIsReportedBeforeTheBlockSize) {
-    const file_run run =
-        run_on_missing_input([](const char* in, const char* out) { return imgfilter_pixelate(in, out, 0); });
-    EXPECT_EQ(run.result, 0);
-    EXPECT_EQ(run.message, "pixelate: cannot read input file '" + run.input + "'");
 }
 
 // 2900 x 2900 bytes of 255 sum to more than a signed 32-bit int holds.

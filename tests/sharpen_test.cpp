@@ -1,8 +1,3 @@
-#include <cmath>
-#include <limits>
-#include <string>
-
-#include "imgfilter.h"
 #include "test_support.h"
 
 namespace {
@@ -53,60 +48,4 @@ TEST(Sharpen, ColumnReadsOnlyUpAndDown) {
     EXPECT_EQ(out.at(0, 0), grey(38));  // 2*50 - (50+50+50+100)/4 = 37.5, half rounds up
     EXPECT_EQ(out.at(0, 1), grey(125));  // 2*100 - (50+50+100+100)/4
     EXPECT_EQ(out.at(0, 2), grey(38));
-}
-
-TEST(Sharpen, ZeroAmountKeepsEveryPixel) {
-    const test_image in = varied_image(5, 4);
-    for (float amount : {0.0f, -0.0f}) {
-        const file_run run = run_on_files(in, [&](const char* input, const char* output) {
-            const int result = imgfilter_sharpen(input, output, amount);
-            EXPECT_EQ(load_image(output), in);
-            return result;
-        });
-        EXPECT_EQ(run.result, 1);
-        EXPECT_EQ(run.message, "");
-    }
-}
-
-TEST(Sharpen, FlatAndSinglePixelImagesAreUnchanged) {
-    for (float amount : {0.1f, 1.0f, 2.5f, 5.0f}) {
-        test_image out;
-        ASSERT_EQ(sharpen(test_image(4, 3, {0, 77, 255, 10}), amount, &out), 1);
-        EXPECT_EQ(out, test_image(4, 3, {0, 77, 255, 10})) << amount;
-        ASSERT_EQ(sharpen(test_image(1, 1, {200, 3, 99, 0}), amount, &out), 1);
-        EXPECT_EQ(out, test_image(1, 1, {200, 3, 99, 0})) << amount;
-    }
-}
-
-TEST(Sharpen, AlphaNeverChanges) {
-    const test_image in = varied_image(11, 8);
-    test_image out;
-    ASSERT_EQ(sharpen(in, 3.0f, &out), 1);
-    EXPECT_TRUE(alpha_kept_colour_changed(in, out));
-}
-
-TEST(Sharpen, AmountsOutsideTheRangeNameThemselvesAndWriteNothing) {
-    const struct {
-        float amount;
-        const char* printed;
-    } cases[] = {{5.5f, "5.5"},
-                 {std::nextafter(5.0f, 6.0f), "5"},
-                 {-0.1f, "-0.1"},
-                 {std::numeric_limits<float>::quiet_NaN(), "nan"},
-                 {std::numeric_limits<float>::infinity(), "inf"}};
-    for (const auto& c : cases) {
-        const file_run run = run_on_files(bright_centre(), [&](const char* in, const char* out) {
-            return imgfilter_sharpen(in, out, c.amount);
-        });
-        EXPECT_EQ(run.result, 0);
-        EXPECT_EQ(run.message, std::string("sharpen: amount ") + c.printed + " out of range 0.0..5.0");
-        EXPECT_FALSE(run.wrote_output) << c.printed;
-    }
-}
-
-TEST(Sharpen, UnreadableInputIsReportedBeforeTheAmount) {
-    const file_run run =
-        run_on_missing_input([](const char* in, const char* out) { return imgfilter_sharpen(in, out, 9.0f); });
-    EXPECT_EQ(run.result, 0);
-    EXPECT_EQ(run.message, "sharpen: cannot read input file '" + run.input + "'");
 }

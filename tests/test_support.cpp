@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -40,15 +41,43 @@ void test_image::set(int x, int y, rgba p) {
     q[3] = p.a;
 }
 
-int run_worker(filter_fn worker, const test_image& in, const void* params, test_image* out) {
+// run(image) on a C-heap copy of in; a byte more than the pixels, so that an
+// empty image still has a block to hand over and free.
+template <typename Run>
+static int run_on_copy(const test_image& in, test_image* out, Run run) {
     filter_image image{in.width, in.height, static_cast<unsigned char*>(std::malloc(in.bytes.size() + 1))};
     if (!in.bytes.empty()) std::memcpy(image.pixels, in.bytes.data(), in.bytes.size());
-    const int result = worker(&image, params);
+    const int result = run(&image);
     out->width = image.width;
     out->height = image.height;
     out->bytes.assign(image.pixels, image.pixels + in.bytes.size());
     std::free(image.pixels);
     return result;
+}
+
+int run_worker(filter_fn worker, const test_image& in, const void* params, test_image* out) {
+    return run_on_copy(in, out, [&](filter_image* image) { return worker(image, params); });
+}
+
+int run_worker(decltype(filter_entry::worker_with) worker, code_path path, const test_image& in, const void* params,
+               test_image* out) {
+    return run_on_copy(in, out, [&](filter_image* image) { return worker(image, params, path); });
+}
+
+std::ostream& operator<<(std::ostream& out, const test_image& image) {
+    out << image.width << "x" << image.height << ":";
+    const int shown = std::min(image.width * image.height, 64);
+    for (int i = 0; i < shown; ++i)
+        out << (i % image.width ? " " : "\n  ") << image.at(i % image.width, i / image.width);
+    if (shown < image.width * image.height) out << " ...";
+    return out;
+}
+
+test_image grey_picture(int width, const std::vector<int>& levels) {
+    test_image image(width, static_cast<int>(levels.size()) / width);
+    for (size_t i = 0; i < levels.size(); ++i)
+        image.set(static_cast<int>(i) % width, static_cast<int>(i) / width, grey(static_cast<uint8_t>(levels[i])));
+    return image;
 }
 
 test_image varied_image(int width, int height) {

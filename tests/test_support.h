@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "filter_table.h"
 #include "filters/filter.h"
 
 struct rgba {
@@ -35,6 +36,12 @@ struct test_image {
     }
 };
 
+// Opaque greys of the given levels, row by row, width to a row.
+test_image grey_picture(int width, const std::vector<int>& levels);
+
+// For failure messages: the size, then the pixels row by row (the first 64).
+std::ostream& operator<<(std::ostream& out, const test_image& image);
+
 // Every byte different from its neighbours, alpha included, from a fixed
 // pseudo-random sequence: for properties that must hold on any picture.
 test_image varied_image(int width, int height);
@@ -46,6 +53,9 @@ test_image varied_image(int width, int height);
 // Runs a worker on a copy of the image in C-heap memory, as the pipeline would,
 // and returns the worker's result; *out receives the pixels afterwards.
 int run_worker(filter_fn worker, const test_image& in, const void* params, test_image* out);
+// The same on a chosen code path.
+int run_worker(decltype(filter_entry::worker_with) worker, code_path path, const test_image& in, const void* params,
+               test_image* out);
 
 // A fresh directory under the system's temporary directory, removed afterwards.
 class scratch_dir {

@@ -9,7 +9,8 @@
 // with the reference's products and sums in the reference's tap order.
 #include <cmath>
 
-#include "filter.h"
+#include "filters/filter.h"
+#include "simd/vectors.h"
 
 namespace {
 
@@ -77,10 +78,6 @@ int blur_reference(filter_image* image, const float* w, int r) {
     return 1;
 }
 
-// A row is processed in pairs of vectors of up to 16 lanes, so rows are
-// padded by up to 32 values beyond their end.
-constexpr int k_pair = 2 * 16;
-
 // The rows of the fast path. Image rows become float planes widened by r edge
 // pixels on each side (one row at a time, as the horizontal pass reads it);
 // the horizontal pass keeps its last 2r + k_block rows in a ring, padded to
@@ -94,8 +91,8 @@ constexpr int k_pair = 2 * 16;
 // one cache line from each of hundreds of rows (and pages) far apart.
 struct blur_rows {
     int width, height, r, slots, padded;
-    float* source;  // three planes of width + 2r + k_pair floats
-    float* ring;    // slots rows of three planes of width rounded up to k_pair floats
+    float* source;  // three planes of width + 2r + k_row_tail floats
+    float* ring;    // slots rows of three planes of width rounded up to k_row_tail floats
     const float** column;  // the vertical pass's source rows
 
     // Image row y's record in the first strip, for strips of strip columns.
@@ -115,7 +112,7 @@ IMGFILTER_ALWAYS_INLINE void across_row_body(const blur_rows* rows, const float*
     for (int c = 0; c < 3; ++c) {
         float* p = rows->source + c * ps + r;
         for (int i = 1; i <= r; ++i) p[-i] = p[0];
-        for (int i = width; i < width + r + k_pair; ++i) p[i] = p[width - 1];
+        for (int i = width; i < width + r + k_row_tail; ++i) p[i] = p[width - 1];
     }
     // All three planes and two vectors of each at a time: six sums that do
     // not wait for each other.
@@ -285,8 +282,8 @@ int thunk_blur_with(filter_image* image, const void* params, code_path path) {
     // intermediate, and the vertical pass's table of source rows for its
     // output buffer (the output goes back into the image).
     const int slots = 2 * r + k_block;
-    const int padded = width + 2 * r + k_pair;
-    const int stride = (width + k_pair - 1) / k_pair * k_pair;
+    const int padded = width + 2 * r + k_row_tail;
+    const int stride = (width + k_row_tail - 1) / k_row_tail * k_row_tail;
     heap_ptr<float> source = heap_alloc<float>(3ull * padded);
     heap_ptr<float> ring = heap_alloc<float>(static_cast<unsigned long long>(slots) * 3 * stride);
     if (!source || !ring) {

@@ -10,15 +10,16 @@
 #include <cmath>
 #include <cstdint>
 
-#include "filter.h"
+#include "filters/filter.h"
+#include "simd/vectors.h"
 
 namespace {
 
 constexpr int k_max_window_radius = 3;
-// A step takes two vectors of up to 16 lanes: eight sums that do not wait for
-// each other, twice as many as one vector's four, which would leave the adders
-// idle while each sum waits for its previous addition.
-constexpr int k_max_step = 2 * 16;
+// A step takes two vectors of pixels: eight sums that do not wait for each
+// other, twice as many as one vector's four, which would leave the adders idle
+// while each sum waits for its previous addition. Rows keep k_row_tail values
+// of room for the second vector.
 
 // Brightness differences below this are the common case in a photograph;
 // their weights are kept per window position as well, and looked up from
@@ -72,7 +73,7 @@ void filter_reference(const unsigned char* in, unsigned char* result, int width,
 }
 
 // The band of rows around the current one. Each row is widened by r edge
-// pixels on the left and r + k_max_step on the right, so a window never needs
+// pixels on the left and r + k_row_tail on the right, so a window never needs
 // clamping and the last, partly used vector of a row reads edge pixels.
 struct denoise_rows {
     int width, height, r, slots, padded;
@@ -106,7 +107,7 @@ struct denoise_rows {
             blue[-i] = blue[0];
             l[-i] = l[0];
         }
-        for (int i = width; i < width + r + k_max_step; ++i) {
+        for (int i = width; i < width + r + k_row_tail; ++i) {
             red[i] = red[width - 1];
             green[i] = green[width - 1];
             blue[i] = blue[width - 1];
@@ -230,7 +231,7 @@ int apply_denoise_with(filter_image* image, int strength, code_path path) {
     // The fast path filters in place: its only allocation is the band of rows,
     // and its failure is reported as the output buffer's would be.
     const int slots = 2 * r + 1;
-    const int padded = (width > 0 ? width : 0) + 2 * r + k_max_step;
+    const int padded = (width > 0 ? width : 0) + 2 * r + k_row_tail;
     heap_ptr<unsigned char> result;
     heap_ptr<float> planes;
     heap_ptr<int> lumas;

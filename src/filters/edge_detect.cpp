@@ -6,7 +6,8 @@
 // integers too. It writes back in place.
 #include <cmath>
 
-#include "../row_band.h"
+#include "filters/filter.h"
+#include "simd/row_band.h"
 
 namespace {
 

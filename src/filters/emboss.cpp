@@ -6,7 +6,8 @@
 // the reference's integer sums and float evaluation, and writes back in place.
 // The sums lie within -1020 .. 1020, so 16-bit lanes hold them exactly and
 // twice as many pixels go through each integer instruction.
-#include "../row_band.h"
+#include "filters/filter.h"
+#include "simd/row_band.h"
 
 namespace {
 

@@ -5,7 +5,8 @@
 // reference's products and sums in grid order, and writes back in place.
 #include <cmath>
 
-#include "../row_band.h"
+#include "filters/filter.h"
+#include "simd/row_band.h"
 
 namespace {
 

@@ -9,7 +9,8 @@
 #include <cstdint>
 #include <cstring>
 
-#include "filter.h"
+#include "filters/filter.h"
+#include "simd/vectors.h"
 
 namespace {
 
@@ -136,8 +137,8 @@ IMGFILTER_ALWAYS_INLINE void paint_row_split(const oil_rows* rows, const int* ha
         // The copies added up eight ints at a time, all levels in a row.
         sums4 total[k_levels];
         for (int k = 0; k < k_levels / 2; ++k) {
-            ints<8> sum = load_lanes<8>(&hist[0][2 * k][0]);
-            for (int c = 1; c < copies; ++c) sum += load_lanes<8>(&hist[c][2 * k][0]);
+            ints<8> sum = load_lanes<8>(reinterpret_cast<const int*>(&hist[0][2 * k]));
+            for (int c = 1; c < copies; ++c) sum += load_lanes<8>(reinterpret_cast<const int*>(&hist[c][2 * k]));
             __builtin_memcpy(&total[2 * k], &sum, sizeof sum);
         }
         int best = 0;

@@ -2,7 +2,7 @@
 // right and bottom edges) with its rounded mean, alpha included. In place.
 #include <cstdint>
 
-#include "filter.h"
+#include "filters/filter.h"
 
 int thunk_pixelate_with(filter_image* image, const void* params, code_path path) {
     // One loop serves every path: it reads and writes each pixel once, in

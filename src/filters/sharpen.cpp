@@ -3,7 +3,8 @@
 // The fast path keeps copies of the three rows around the current one, computes
 // many colour bytes side by side, one per vector lane, each with the
 // reference's sum, products and rounding, and writes back in place.
-#include "../row_band.h"
+#include "filters/filter.h"
+#include "simd/row_band.h"
 
 namespace {
 

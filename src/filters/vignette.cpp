@@ -7,7 +7,8 @@
 // reference's operations in the reference's order.
 #include <cmath>
 
-#include "../row_band.h"
+#include "filters/filter.h"
+#include "simd/row_band.h"
 
 namespace {
 
@@ -40,9 +41,8 @@ void vignette_reference(unsigned char* pixels, int width, int height, float cx, 
 constexpr int k_exact_mirror = 1 << 24;
 
 // Columns are done in chunks of k_chunk with scratch on the stack (the filter
-// allocates nothing); k_tail more entries let whole vectors be read past n.
+// allocates nothing); k_row_tail more entries let whole vectors be read past n.
 constexpr int k_chunk = 256;
-constexpr int k_tail = 16;
 
 // The factors of columns x0 .. x0 + n - 1 in a row whose dy^2 is given.
 template <int lanes>
@@ -94,8 +94,8 @@ IMGFILTER_ALWAYS_INLINE void scale_pixels(unsigned char* p, const float* factor,
 template <int lanes>
 IMGFILTER_ALWAYS_INLINE void vignette_image_body(unsigned char* pixels, int width, int height, float cx, float cy,
                                                  float d, float s) {
-    float left[k_chunk + k_tail];
-    float right[k_chunk + k_tail];
+    float left[k_chunk + k_row_tail];
+    float right[k_chunk + k_row_tail];
     const std::size_t stride = static_cast<std::size_t>(width) * 4;
     const bool mirror_rows = height <= k_exact_mirror;
     const bool mirror_columns = width <= k_exact_mirror;

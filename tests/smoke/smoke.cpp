@@ -10,6 +10,8 @@
 // compared byte for byte. Prints one line per failed check; exit 0 when all pass.
 #include <imgfilter.h>
 
+#include "filter_list.h"
+
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
@@ -149,19 +151,18 @@ const float k_identity3[9] = {0, 0, 0, 0, 1, 0, 0, 0, 0};
 const float k_identity5[25] = {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 1, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0};
 const float k_ridge[9] = {-1, -1, 0, -1, 2.5f, 1, 0, 1, 0.75f};
 
-// Every filter with parameters that change the gradient image, for the
-// byte-for-byte comparison between builds.
-const filter_case k_all_filters[] = {
-    {"vignette", [](const char* i, const char* o) { return imgfilter_vignette(i, o, 0.7f); }},
-    {"blur", [](const char* i, const char* o) { return imgfilter_blur(i, o, 1.7f); }},
-    {"sharpen", [](const char* i, const char* o) { return imgfilter_sharpen(i, o, 2.25f); }},
-    {"kernel", [](const char* i, const char* o) { return imgfilter_kernel(i, o, k_ridge, 3); }},
-    {"emboss", [](const char* i, const char* o) { return imgfilter_emboss(i, o); }},
-    {"edge_detect", [](const char* i, const char* o) { return imgfilter_edge_detect(i, o); }},
-    {"denoise", [](const char* i, const char* o) { return imgfilter_denoise(i, o, 6); }},
-    {"pixelate", [](const char* i, const char* o) { return imgfilter_pixelate(i, o, 4); }},
-    {"oil_paint", [](const char* i, const char* o) { return imgfilter_oil_paint(i, o, 3); }},
-};
+// Every filter in the library's list, with parameters that change the gradient
+// image, for the byte-for-byte comparison between builds. A filter added to the
+// list without a gradient_<name> here does not compile.
+const float gradient_vignette = 0.7f, gradient_blur = 1.7f, gradient_sharpen = 2.25f;
+const int gradient_denoise = 6, gradient_pixelate = 4, gradient_oil_paint = 3;
+#define SMOKE_ARGS_none(name)
+#define SMOKE_ARGS_real(name) , gradient_##name
+#define SMOKE_ARGS_integer(name) , gradient_##name
+#define SMOKE_ARGS_weights(name) , k_ridge, 3
+#define SMOKE_GRADIENT_CASE(name, kind) \
+    {#name, [](const char* i, const char* o) { return imgfilter_##name(i, o SMOKE_ARGS_##kind(name)); }},
+const filter_case k_all_filters[] = {IMGFILTER_FILTERS(SMOKE_GRADIENT_CASE)};
 
 // Runs a filter from one generated BMP to another and returns the result.
 image run_on(const std::string& dir, const image& input, const char* label,

@@ -1,4 +1,4 @@
-#include "replace_file.h"
+#include "io/replace_file.h"
 
 #ifdef _WIN32
 #  include <fcntl.h>

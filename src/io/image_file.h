@@ -5,8 +5,8 @@
 
 #include <cstddef>
 
-#include "filters/filter.h"
-#include "heap.h"
+#include "common/image.h"
+#include "common/heap.h"
 
 enum class image_format { unsupported, jpeg, png, bmp };
 

@@ -1,7 +1,7 @@
 // Which compiled variants of the fast paths this processor can run. The answer
 // is asked of the processor on every call (a few instructions) rather than
 // kept, so the library holds no state beyond its error message.
-#include "code_path.h"
+#include "simd/code_path.h"
 
 bool code_path_available(code_path path) {
 #if IMGFILTER_X86_VARIANTS

@@ -1,4 +1,4 @@
-#include "decode_guards.h"
+#include "io/decode_guards.h"
 
 #include <climits>
 #include <cstddef>

@@ -9,10 +9,8 @@
 
 #include <cstddef>
 
-#include "filters/filter.h"
-
-// The widest vector a variant reads, in values, beyond the end of a row.
-constexpr int k_band_tail = 64;
+#include "common/image.h"
+#include "simd/vectors.h"
 
 // Rows of width pixels of group values each (1 for a plane of one channel, 4
 // for interleaved RGBA), widened by radius pixels on each side.
@@ -30,7 +28,7 @@ struct row_band {
           group(group_),
           slots(slots_),
           planes(planes_),
-          padded(static_cast<std::size_t>(width + 2 * radius_) * group_ + k_band_tail),
+          padded(static_cast<std::size_t>(width + 2 * radius_) * group_ + k_row_tail),
           data(heap_alloc<T>(static_cast<unsigned long long>(slots_) * planes_ * padded)) {}
 
     bool ok() const { return data != nullptr; }

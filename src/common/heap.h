@@ -6,6 +6,8 @@
 #include <cstdlib>
 #include <memory>
 
+#include "common/huge_pages.h"
+
 struct free_deleter {
     void operator()(void* block) const noexcept { std::free(block); }
 };
@@ -20,7 +22,9 @@ template <typename T>
 heap_ptr<T> heap_alloc(unsigned long long count) {
     if (count > static_cast<unsigned long long>(SIZE_MAX) / sizeof(T)) return heap_ptr<T>();
     const std::size_t bytes = static_cast<std::size_t>(count) * sizeof(T);
-    return heap_ptr<T>(static_cast<T*>(std::malloc(bytes ? bytes : 1)));
+    T* block = static_cast<T*>(std::malloc(bytes ? bytes : 1));
+    if (block && bytes >= k_huge_page_block) advise_huge_pages(block, bytes);
+    return heap_ptr<T>(block);
 }
 
 #endif

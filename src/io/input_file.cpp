@@ -1,7 +1,7 @@
 #include <climits>
 #include <cstdio>
 
-#include "image_file.h"
+#include "io/image_file.h"
 
 namespace {
 

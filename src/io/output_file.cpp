@@ -3,8 +3,8 @@
 #include <cstdio>
 #include <cstring>
 
-#include "image_file.h"
-#include "replace_file.h"
+#include "io/image_file.h"
+#include "io/replace_file.h"
 #include "stb_image_write.h"
 
 namespace {

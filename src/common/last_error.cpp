@@ -1,4 +1,4 @@
-#include "last_error.h"
+#include "common/last_error.h"
 
 #include <cstdarg>
 #include <cstdio>
