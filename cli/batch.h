@@ -23,8 +23,11 @@ struct batch_request {
 };
 
 // Filters every input, then reports: a line per failure on stderr, a count on
-// stdout (unless quiet; with json, a line per file instead). Returns the exit status: 0 when every file was
-// written, 1 otherwise.
+// stdout (unless quiet; with json, a line per file instead). Returns the exit
+// status: 0 when every file was written (or skipped), 1 otherwise. SIGINT,
+// SIGTERM or SIGHUP stops the run once the running workers have ended (see
+// run_in_worker_processes): the outputs written so far stay, the count goes to
+// stderr, and the status is 128 plus the signal's number.
 int run_batch(const batch_request& request);
 
 #endif

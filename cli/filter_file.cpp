@@ -80,8 +80,13 @@ bool filter_file(const filter_command& command, const param_value& value, const 
         output_format = options.stdout_format ? format_of_extension((std::string(".") + options.stdout_format).c_str())
                                               : file_format::unknown;
     if (output_format == file_format::unknown) output_format = input_format;
-    const bool add_metadata =
-        !metadata.empty() && (output_format == file_format::jpeg || output_format == file_format::png);
+    // Metadata goes only where the tool can put the whole file in place as the
+    // library would; devices, FIFOs and other special targets get the
+    // library's own write, without it.
+    replace_target target;
+    const bool add_metadata = !metadata.empty() &&
+                              (output_format == file_format::jpeg || output_format == file_format::png) &&
+                              (to_stdout || find_replace_target(output, &target));
 
     // The user named neither temporary file: a refusal names what they gave.
     const auto refused = [&](const std::string& result_path) {
@@ -117,7 +122,7 @@ bool filter_file(const filter_command& command, const param_value& value, const 
         *message = std::string("cannot write to standard output: ") + std::strerror(errno);
         return false;
     }
-    if (replace_atomically(output, result, &error)) return true;
+    if (replace_atomically(target, result, &error)) return true;
     *message = std::string("cannot write output file '") + output + "': " + error;
     return false;
 }

@@ -1,6 +1,7 @@
 #include "worker_processes.h"
 
 #include <poll.h>
+#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -15,6 +16,45 @@ namespace {
 // How often the caller's tick runs while no task finishes (the elapsed time on
 // the progress bar moves at this pace).
 constexpr int k_tick_ms = 250;
+
+// The signals that stop a run; anything else keeps its usual effect.
+constexpr int k_stop_signals[] = {SIGINT, SIGTERM, SIGHUP};
+
+volatile std::sig_atomic_t g_stop_signal = 0;
+
+extern "C" void note_stop_signal(int signal) { g_stop_signal = signal; }
+
+// Catches the stop signals for the length of a run and restores what was
+// there before. Without SA_RESTART, so a wait in poll() ends at once.
+class stop_signals_caught {
+public:
+    stop_signals_caught() {
+        g_stop_signal = 0;
+        struct sigaction catching {};
+        catching.sa_handler = note_stop_signal;
+        sigemptyset(&catching.sa_mask);
+        for (std::size_t i = 0; i < k_count; ++i) sigaction(k_stop_signals[i], &catching, &previous_[i]);
+    }
+    ~stop_signals_caught() {
+        for (std::size_t i = 0; i < k_count; ++i) sigaction(k_stop_signals[i], &previous_[i], nullptr);
+    }
+    stop_signals_caught(const stop_signals_caught&) = delete;
+    stop_signals_caught& operator=(const stop_signals_caught&) = delete;
+
+private:
+    static constexpr std::size_t k_count = sizeof k_stop_signals / sizeof k_stop_signals[0];
+    struct sigaction previous_[k_count];
+};
+
+// In a new worker: the stop signals end it as they would any program (the
+// library leaves no partial output behind), and it dies with the process that
+// started it, even one killed outright.
+void become_worker(pid_t parent) {
+    for (int signal : k_stop_signals) std::signal(signal, SIG_DFL);
+    prctl(PR_SET_PDEATHSIG, SIGKILL);
+    // The parent may have died before the request above took effect.
+    if (getppid() != parent) _exit(1);
+}
 
 struct worker {
     pid_t pid;
@@ -46,6 +86,7 @@ bool start_worker(std::size_t task_index, const std::function<bool(std::size_t, 
     }
     std::fflush(stdout);
     std::fflush(stderr);
+    const pid_t parent = getpid();
     const pid_t pid = fork();
     if (pid < 0) {
         *error = std::string("cannot start a worker process: ") + std::strerror(errno);
@@ -54,6 +95,7 @@ bool start_worker(std::size_t task_index, const std::function<bool(std::size_t, 
         return false;
     }
     if (pid == 0) {
+        become_worker(parent);
         close(fds[0]);
         std::string message;
         const bool ok = task(task_index, &message);
@@ -72,21 +114,30 @@ task_result collect(worker& done) {
     }
     if (WIFEXITED(status) && WEXITSTATUS(status) == 0) return {true, {}};
     if (WIFSIGNALED(status))
-        return {false, std::string("worker process ended by signal ") + std::to_string(WTERMSIG(status)) + " (" +
-                           strsignal(WTERMSIG(status)) + ")"};
+        return {false,
+                std::string("worker process ended by signal ") + std::to_string(WTERMSIG(status)) + " (" +
+                    strsignal(WTERMSIG(status)) + ")",
+                g_stop_signal != 0 && WTERMSIG(status) == g_stop_signal};
     return {false, done.message.empty() ? "failed without a message" : done.message};
 }
 
 }  // namespace
 
-void run_in_worker_processes(std::size_t task_count, int max_workers,
-                             const std::function<bool(std::size_t, std::string*)>& task,
-                             const std::function<void(std::size_t, const task_result&)>& finished,
-                             const std::function<void()>& tick) {
+int run_in_worker_processes(std::size_t task_count, int max_workers,
+                            const std::function<bool(std::size_t, std::string*)>& task,
+                            const std::function<void(std::size_t, const task_result&)>& finished,
+                            const std::function<void()>& tick) {
+    const stop_signals_caught caught;
     std::vector<worker> running;
     std::size_t next = 0;
-    while (next < task_count || !running.empty()) {
-        while (next < task_count && running.size() < static_cast<std::size_t>(max_workers)) {
+    bool passed_on = false;
+    while ((next < task_count && !g_stop_signal) || !running.empty()) {
+        if (g_stop_signal && !passed_on) {
+            // Workers already in the terminal's process group got it too.
+            for (const worker& w : running) kill(w.pid, g_stop_signal);
+            passed_on = true;
+        }
+        while (!g_stop_signal && next < task_count && running.size() < static_cast<std::size_t>(max_workers)) {
             worker started{};
             std::string error;
             if (!start_worker(next, task, &started, &error)) {
@@ -126,4 +177,5 @@ void run_in_worker_processes(std::size_t task_count, int max_workers,
         }
         tick();
     }
+    return g_stop_signal;
 }

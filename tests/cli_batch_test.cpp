@@ -1,10 +1,15 @@
 // The tool's batch mode: many inputs, one output directory, worker processes,
-// a progress bar on terminals only, and a report of every failure.
+// a progress bar on terminals only, a report of every failure, and a clean
+// stop on SIGINT, SIGTERM and SIGHUP.
 #include <pty.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <csignal>
+#include <cstdio>
+#include <cstring>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -211,4 +216,133 @@ TEST_F(CliBatch, BadBatchCommandLinesAreExitTwo) {
         EXPECT_NE(result.err.find("usage: imgfilter emboss"), std::string::npos) << arguments;
     }
     EXPECT_FALSE(file_exists(dir.path("out")));
+}
+
+namespace {
+
+// Processes of the group that still run (zombies waiting for a parent to reap
+// them do not count: they write nothing).
+int live_processes_in_group(pid_t group) {
+    int count = 0;
+    for (const std::string& name : list_dir("/proc")) {
+        if (name.find_first_not_of("0123456789") != std::string::npos) continue;
+        const std::vector<uint8_t> bytes = read_bytes("/proc/" + name + "/stat");
+        const std::string stat(bytes.begin(), bytes.end());
+        const std::size_t end_of_name = stat.rfind(')');
+        if (end_of_name == std::string::npos) continue;
+        char state = 0;
+        int parent = 0, process_group = 0;
+        if (std::sscanf(stat.c_str() + end_of_name + 1, " %c %d %d", &state, &parent, &process_group) != 3) continue;
+        if (process_group == group && state != 'Z') ++count;
+    }
+    return count;
+}
+
+bool group_ends_within_seconds(pid_t group, int seconds) {
+    for (int i = 0; i < seconds * 100; ++i) {
+        if (live_processes_in_group(group) == 0) return true;
+        usleep(10000);
+    }
+    return false;
+}
+
+// A batch run of slow filtering in a process group of its own, as a shell
+// starts a job, with its output in OUT and its messages in the scratch dir.
+class slow_batch {
+public:
+    static constexpr int k_files = 8;
+    scratch_dir dir;
+    pid_t pid = -1;
+
+    explicit slow_batch(int side) {
+        test_image image(side, side * 3 / 4);
+        std::mt19937 random(9);
+        for (uint8_t& byte : image.bytes) byte = uint8_t(random());
+        write_png(dir.path("in0.png"), image);
+        const std::vector<uint8_t> bytes = read_bytes(dir.path("in0.png"));
+        for (int i = 1; i < k_files; ++i) write_bytes(dir.path("in" + std::to_string(i) + ".png"), bytes);
+    }
+
+    void start() {
+        std::vector<std::string> inputs;
+        for (int i = 0; i < k_files; ++i) inputs.push_back(dir.path("in" + std::to_string(i) + ".png"));
+        const std::string out = dir.path("out"), out_file = dir.path("stdout"), err_file = dir.path("stderr");
+        pid = fork();
+        if (pid == 0) {
+            setpgid(0, 0);
+            freopen("/dev/null", "r", stdin);
+            freopen(out_file.c_str(), "w", stdout);
+            freopen(err_file.c_str(), "w", stderr);
+            std::vector<const char*> argv = {IMGFILTER_CLI, "oil-paint", "--radius", "30", "-j", "2", "-o", out.c_str()};
+            for (const std::string& input : inputs) argv.push_back(input.c_str());
+            argv.push_back(nullptr);
+            execv(IMGFILTER_CLI, const_cast<char**>(argv.data()));
+            _exit(127);
+        }
+        setpgid(pid, pid);
+    }
+
+    // The tool's exit status, -1 when it did not exit.
+    int wait() {
+        int status = 0;
+        waitpid(pid, &status, 0);
+        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    }
+
+    std::string err() const {
+        const std::vector<uint8_t> bytes = read_bytes(dir.path("stderr"));
+        return std::string(bytes.begin(), bytes.end());
+    }
+};
+
+struct stop_case {
+    const char* name;
+    int signal;
+    bool to_group;  // as the terminal sends Ctrl-C: to the tool and its workers
+};
+
+class CliBatchStop : public ::testing::TestWithParam<stop_case> {};
+
+}  // namespace
+
+TEST_P(CliBatchStop, KeepsWhatWasWrittenLeavesNothingPartialAndNoWorker) {
+    slow_batch batch(500);
+    batch.start();
+    ASSERT_GT(batch.pid, 0);
+    const std::string out = batch.dir.path("out");
+    for (int i = 0; i < 6000 && list_dir(out).empty(); ++i) usleep(10000);
+    ASSERT_FALSE(list_dir(out).empty()) << "no output appeared";
+    kill(GetParam().to_group ? -batch.pid : batch.pid, GetParam().signal);
+    EXPECT_EQ(batch.wait(), 128 + GetParam().signal) << batch.err();
+    EXPECT_TRUE(group_ends_within_seconds(batch.pid, 10));
+
+    const std::vector<std::string> written = sorted_listing(out);
+    ASSERT_LT(written.size(), std::size_t(slow_batch::k_files)) << "the run ended before the signal";
+    for (const std::string& name : written) {
+        EXPECT_NE(name[0], '.') << "a temporary was left: " << name;
+        EXPECT_EQ(load_image(out + "/" + name).width, 500) << name;
+    }
+    const std::string summary = "imgfilter: stopped by signal " + std::to_string(GetParam().signal) + " (" +
+                                strsignal(GetParam().signal) + "): " + std::to_string(written.size()) + " of " +
+                                std::to_string(slow_batch::k_files) + " files written to " + out + "\n";
+    EXPECT_EQ(batch.err(), summary);
+}
+
+INSTANTIATE_TEST_SUITE_P(Signals, CliBatchStop,
+                         ::testing::Values(stop_case{"InterruptFromTheTerminal", SIGINT, true},
+                                           stop_case{"Terminate", SIGTERM, false}, stop_case{"Hangup", SIGHUP, false}),
+                         [](const ::testing::TestParamInfo<stop_case>& info) { return std::string(info.param.name); });
+
+TEST(CliBatchKilled, TakesItsWorkersWithIt) {
+    // Large enough that no worker finishes its file before the kill.
+    slow_batch batch(1200);
+    batch.start();
+    ASSERT_GT(batch.pid, 0);
+    // Killed as soon as its workers run.
+    for (int i = 0; i < 6000 && live_processes_in_group(batch.pid) < 3; ++i) usleep(1000);
+    kill(batch.pid, SIGKILL);
+    EXPECT_EQ(batch.wait(), -1);
+    EXPECT_TRUE(group_ends_within_seconds(batch.pid, 60));
+    // A worker that went on after the tool died would have written its file.
+    EXPECT_TRUE(list_dir(batch.dir.path("out")).empty());
 }

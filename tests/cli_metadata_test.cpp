@@ -194,7 +194,7 @@ TEST_F(CliMetadata, CarriedThroughStdioAndBatches) {
     EXPECT_EQ(icc_from_png(file("batch/photo.png")), profile);
 }
 
-TEST_F(CliMetadata, TheReplacedFileHasTheModeOfANewFile) {
+TEST_F(CliMetadata, ANewFileHasTheModeOfANewFile) {
     const mode_t old_mask = umask(027);
     const cli_outcome result = run("emboss " + q("photo.jpg") + " " + q("out.jpg"));
     umask(old_mask);
@@ -203,6 +203,30 @@ TEST_F(CliMetadata, TheReplacedFileHasTheModeOfANewFile) {
     ASSERT_EQ(stat(dir.path("out.jpg").c_str(), &info), 0);
     EXPECT_EQ(info.st_mode & 0777, 0640u);
     // Nothing but the result is left beside it.
-    for (const std::string& name : list_dir(dir.root()))
-        EXPECT_EQ(name.find("out.jpg."), std::string::npos) << name;
+    for (const std::string& name : list_dir(dir.root())) EXPECT_EQ(name.find(".imgfilter-"), std::string::npos) << name;
+}
+
+TEST_F(CliMetadata, WrittenAsTheLibraryWritesItsOwnOutputs) {
+    // A replaced file keeps its permission bits.
+    ASSERT_TRUE(write_bytes(dir.path("old.jpg"), {'o', 'l', 'd'}));
+    ASSERT_EQ(chmod(dir.path("old.jpg").c_str(), 0604), 0);
+    ASSERT_EQ(run("emboss " + q("photo.jpg") + " " + q("old.jpg")).status, 0);
+    struct stat info;
+    ASSERT_EQ(stat(dir.path("old.jpg").c_str(), &info), 0);
+    EXPECT_EQ(info.st_mode & 0777, 0604u);
+    EXPECT_EQ(icc_from_jpeg(file("old.jpg")), profile);
+
+    // A symlink is written through and stays a link.
+    ASSERT_TRUE(write_bytes(dir.path("target.jpg"), {'o', 'l', 'd'}));
+    ASSERT_EQ(symlink("target.jpg", dir.path("link.jpg").c_str()), 0);
+    ASSERT_EQ(run("emboss " + q("photo.jpg") + " " + q("link.jpg")).status, 0);
+    struct stat link;
+    ASSERT_EQ(lstat(dir.path("link.jpg").c_str(), &link), 0);
+    EXPECT_TRUE(S_ISLNK(link.st_mode));
+    EXPECT_EQ(icc_from_jpeg(file("target.jpg")), profile);
+
+    // A device is written in place by the library, never replaced by a file.
+    ASSERT_EQ(run("emboss " + q("photo.jpg") + " /dev/null").status, 0);
+    ASSERT_EQ(stat("/dev/null", &info), 0);
+    EXPECT_TRUE(S_ISCHR(info.st_mode));
 }

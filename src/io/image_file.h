@@ -15,9 +15,10 @@ struct file_bytes {
     int length = 0;
 };
 
-// Reads the whole file into one buffer of exactly its length. False for a file
-// that cannot be opened, sought, measured, held in memory or read completely,
-// and for an empty file or one longer than 2,147,483,647 bytes.
+// Reads the whole file into one buffer of exactly its length. False, at once,
+// for anything but a regular file (a FIFO, device, socket or directory), and
+// for a file that cannot be opened, held in memory or read completely, that is
+// empty or longer than 2,147,483,647 bytes.
 bool read_input_file(const char* path, file_bytes* file);
 
 // Recognises JPEG (FF D8), PNG (89 'P' 'N' 'G', 8 bytes at least) and BMP ('B' 'M')
@@ -40,8 +41,9 @@ struct byte_sink {
 bool encode_image(image_format format, const filter_image& image, byte_sink* sink);
 
 // Encodes and writes the file so that a failure never leaves a partial file at
-// output_path and never harms what was there: the bytes go to a new temporary
-// file beside it, renamed over the output only after a checked write and close.
+// output_path and never harms what was there (see io/output_writer.h): a
+// regular file is replaced by a finished, flushed new one with its permissions;
+// nothing is created for an image the format cannot hold.
 bool write_output_file(const char* output_path, image_format format, const filter_image& image);
 
 #endif

@@ -1,10 +1,8 @@
-#include <cerrno>
 #include <climits>
-#include <cstdio>
 #include <cstring>
 
 #include "io/image_file.h"
-#include "io/replace_file.h"
+#include "io/output_writer.h"
 #include "stb_image_write.h"
 
 namespace {
@@ -41,55 +39,6 @@ bool encodable(image_format format, long long width, long long height) {
     return false;
 }
 
-struct file_sink : byte_sink {
-    std::FILE* file;
-};
-
-void write_to_file(byte_sink* sink, const void* data, int size) {
-    file_sink* target = static_cast<file_sink*>(sink);
-    if (std::fwrite(data, 1, static_cast<std::size_t>(size), target->file) != static_cast<std::size_t>(size))
-        target->failed = true;
-}
-
-// Encodes into an open file and closes it; true only when every byte was
-// written and the close succeeded.
-bool encode_and_close(std::FILE* file, image_format format, const filter_image& image) {
-    file_sink sink;
-    sink.write = write_to_file;
-    sink.failed = false;
-    sink.file = file;
-    bool ok = encode_image(format, image, &sink) && !sink.failed;
-    ok = std::fflush(file) == 0 && ok;
-    ok = !std::ferror(file) && ok;
-    return std::fclose(file) == 0 && ok;
-}
-
-// Temporary names are the output path plus ".tmp", ".tmp1", ... ".tmp99".
-constexpr int k_temp_attempts = 100;
-
-// Opens a new file beside output_path that did not exist before (exclusive
-// create), so an unrelated file is never overwritten. NULL when none could be
-// made, for whatever reason.
-std::FILE* create_temporary(const char* output_path, heap_ptr<char>* name) {
-    const std::size_t length = std::strlen(output_path);
-    heap_ptr<char> buffer = heap_alloc<char>(static_cast<unsigned long long>(length) + 16);
-    if (!buffer) return nullptr;
-    for (int attempt = 0; attempt < k_temp_attempts; ++attempt) {
-        if (attempt == 0)
-            std::snprintf(buffer.get(), length + 16, "%s.tmp", output_path);
-        else
-            std::snprintf(buffer.get(), length + 16, "%s.tmp%d", output_path, attempt);
-        errno = 0;
-        std::FILE* file = create_new_file(buffer.get());
-        if (file) {
-            *name = std::move(buffer);
-            return file;
-        }
-        if (errno != EEXIST) return nullptr;
-    }
-    return nullptr;
-}
-
 }  // namespace
 
 image_format choose_output_format(const char* output_path, image_format input_format) {
@@ -119,19 +68,5 @@ bool encode_image(image_format format, const filter_image& image, byte_sink* sin
 bool write_output_file(const char* output_path, image_format format, const filter_image& image) {
     // Nothing is created for an image that cannot be encoded.
     if (!encodable(format, image.width, image.height)) return false;
-
-    heap_ptr<char> temp_name;
-    if (std::FILE* temp = create_temporary(output_path, &temp_name)) {
-        if (encode_and_close(temp, format, image) && replace_file(temp_name.get(), output_path)) return true;
-        std::remove(temp_name.get());
-        return false;
-    }
-
-    // No temporary possible (say a writable file in a read-only directory):
-    // write in place with the same checks, and remove what a failure left.
-    std::FILE* direct = std::fopen(output_path, "wb");
-    if (!direct) return false;
-    if (encode_and_close(direct, format, image)) return true;
-    std::remove(output_path);
-    return false;
+    return write_output(output_path, format, image);
 }

@@ -20,8 +20,10 @@
 
 #ifdef _WIN32
 #  include <direct.h>
+#  include <windows.h>
 #  define make_directory(path) _mkdir(path)
 #else
+#  include <dirent.h>
 #  include <sys/stat.h>
 #  define make_directory(path) mkdir(path, 0777)
 #endif
@@ -123,6 +125,29 @@ image read_bmp(const std::string& path) {
         }
     }
     return picture;
+}
+
+// The names in a directory, "." and ".." left out.
+std::vector<std::string> directory_entries(const std::string& dir) {
+    std::vector<std::string> names;
+#ifdef _WIN32
+    WIN32_FIND_DATAA found;
+    const HANDLE search = FindFirstFileA((dir + "\\*").c_str(), &found);
+    if (search == INVALID_HANDLE_VALUE) return names;
+    do {
+        if (std::strcmp(found.cFileName, ".") != 0 && std::strcmp(found.cFileName, "..") != 0)
+            names.push_back(found.cFileName);
+    } while (FindNextFileA(search, &found));
+    FindClose(search);
+#else
+    if (DIR* listing = opendir(dir.c_str())) {
+        while (dirent* entry = readdir(listing))
+            if (std::strcmp(entry->d_name, ".") != 0 && std::strcmp(entry->d_name, "..") != 0)
+                names.push_back(entry->d_name);
+        closedir(listing);
+    }
+#endif
+    return names;
 }
 
 image filled(int width, int height, rgba colour) {
@@ -297,6 +322,44 @@ void replacing_outputs(const std::string& dir) {
     check(read_file(out) == before, "a refused call changed the existing output");
 }
 
+// Writes that must fail leave the existing output exactly as it was and
+// nothing beside it: an image no format can hold (a BMP of width 0 decodes to
+// one), a directory as the output path, and on Windows a read-only file,
+// which the move over it would otherwise defeat.
+void failed_writes(const std::string& dir) {
+    const std::string place = dir + "/failing";
+    make_directory(place.c_str());
+    const std::string in = place + "/in.bmp", empty = place + "/empty.bmp", out = place + "/out.bmp";
+    write_bmp(in, filled(3, 2, {10, 20, 30, 255}));
+    write_bmp(out, filled(2, 2, {1, 1, 1, 255}));
+    std::vector<std::uint8_t> bytes = read_file(in);
+    for (int i = 18; i < 22; ++i) bytes[static_cast<std::size_t>(i)] = 0;  // biWidth
+    std::FILE* file = std::fopen(empty.c_str(), "wb");
+    if (file) {
+        std::fwrite(bytes.data(), 1, bytes.size(), file);
+        std::fclose(file);
+    }
+    const std::vector<std::uint8_t> before = read_file(out);
+    expect_failure(imgfilter_emboss(empty.c_str(), out.c_str()), "emboss: cannot write output file '" + out + "'");
+    check(read_file(out) == before, "a failed write changed the existing output");
+    expect_failure(imgfilter_emboss(in.c_str(), place.c_str()), "emboss: cannot write output file '" + place + "'");
+#ifdef _WIN32
+    check(SetFileAttributesA(out.c_str(), FILE_ATTRIBUTE_READONLY) != 0, "cannot make the output read-only");
+    expect_failure(imgfilter_emboss(in.c_str(), out.c_str()), "emboss: cannot write output file '" + out + "'");
+    check(read_file(out) == before, "a read-only output was changed");
+    check(GetFileAttributesA(out.c_str()) & FILE_ATTRIBUTE_READONLY, "a read-only output lost its attribute");
+    SetFileAttributesA(out.c_str(), FILE_ATTRIBUTE_NORMAL);
+    // A replaced file keeps its attributes.
+    check(SetFileAttributesA(out.c_str(), FILE_ATTRIBUTE_HIDDEN) != 0, "cannot hide the output");
+    check(imgfilter_emboss(in.c_str(), out.c_str()) == 1,
+          std::string("writing over a hidden output failed: ") + imgfilter_last_error());
+    check(GetFileAttributesA(out.c_str()) & FILE_ATTRIBUTE_HIDDEN, "the replaced output lost its hidden attribute");
+    check(read_bmp(out).width == 3, "the hidden output was not replaced");
+    SetFileAttributesA(out.c_str(), FILE_ATTRIBUTE_NORMAL);
+#endif
+    check(directory_entries(place).size() == 3, "a failed write left a file beside the output");
+}
+
 void results_for_comparison(const std::string& dir, const char* photo) {
     const std::string results = dir + "/results";
     make_directory(results.c_str());
@@ -324,6 +387,7 @@ int main(int argc, char** argv) {
     exact_results(dir);
     messages(dir);
     replacing_outputs(dir);
+    failed_writes(dir);
     results_for_comparison(dir, argc == 3 ? argv[2] : nullptr);
     std::printf("imgfilter_smoke: %s\n", g_failures ? "FAILED" : "all checks passed");
     return g_failures ? 1 : 0;

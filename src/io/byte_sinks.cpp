@@ -1,0 +1,102 @@
+#include "io/byte_sinks.h"
+
+#include <cerrno>
+#include <climits>
+#include <cstdlib>
+#include <cstring>
+
+#ifdef _WIN32
+#  include <io.h>
+#else
+#  include <unistd.h>
+#endif
+
+namespace {
+
+// At most this much per system call, so no count overflows its type.
+constexpr std::size_t k_max_write = 1u << 30;
+
+void append_to_memory(byte_sink* sink, const void* data, int size) {
+    memory_sink* target = static_cast<memory_sink*>(sink);
+    const std::size_t count = static_cast<std::size_t>(size);
+    if (count > target->capacity - target->size) {
+        std::size_t capacity = target->capacity ? target->capacity : 64 * 1024;
+        while (capacity - target->size < count) {
+            if (capacity > SIZE_MAX / 2) {
+                target->failed = true;
+                return;
+            }
+            capacity *= 2;
+        }
+        void* grown = std::realloc(target->data.get(), capacity);
+        if (!grown) {
+            target->failed = true;
+            return;
+        }
+        target->data.release();
+        target->data.reset(static_cast<unsigned char*>(grown));
+        target->capacity = capacity;
+    }
+    std::memcpy(target->data.get() + target->size, data, count);
+    target->size += count;
+}
+
+void gather_for_descriptor(byte_sink* sink, const void* data, int size) {
+    descriptor_sink* target = static_cast<descriptor_sink*>(sink);
+    const unsigned char* bytes = static_cast<const unsigned char*>(data);
+    std::size_t count = static_cast<std::size_t>(size);
+    if (target->used + count > descriptor_sink::k_block_size) {
+        if (!write_fully(target->fd, target->block.get(), target->used)) {
+            target->failed = true;
+            return;
+        }
+        target->used = 0;
+        // A piece as large as a block (the PNG encoder hands over its whole
+        // file at once) goes out directly rather than through the block.
+        if (count >= descriptor_sink::k_block_size) {
+            if (!write_fully(target->fd, bytes, count)) target->failed = true;
+            return;
+        }
+    }
+    std::memcpy(target->block.get() + target->used, bytes, count);
+    target->used += count;
+}
+
+}  // namespace
+
+bool write_fully(int fd, const unsigned char* data, std::size_t size) {
+    while (size > 0) {
+        const std::size_t chunk = size < k_max_write ? size : k_max_write;
+#ifdef _WIN32
+        const int n = _write(fd, data, static_cast<unsigned>(chunk));
+#else
+        const ssize_t n = write(fd, data, chunk);
+        if (n < 0 && errno == EINTR) continue;
+#endif
+        if (n < 0) return false;
+        if (n == 0) {
+            // No progress and no error: treat as the device being full.
+            errno = ENOSPC;
+            return false;
+        }
+        data += n;
+        size -= static_cast<std::size_t>(n);
+    }
+    return true;
+}
+
+memory_sink::memory_sink() {
+    write = append_to_memory;
+    failed = false;
+}
+
+descriptor_sink::descriptor_sink(int descriptor) : fd(descriptor), block(heap_alloc<unsigned char>(k_block_size)) {
+    write = gather_for_descriptor;
+    failed = !block;
+}
+
+bool descriptor_sink::finish() {
+    if (!failed && used > 0 && !write_fully(fd, block.get(), used)) failed = true;
+    used = 0;
+    return !failed;
+}
