@@ -6,9 +6,9 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
-#include <map>
 
-#include "imgfilter.h"
+#include "batch_plan.h"
+#include "json_report.h"
 #include "progress_bar.h"
 #include "worker_processes.h"
 
@@ -32,6 +32,7 @@ struct job {
     const char* input = nullptr;
     std::string output;
     task_result result{false, {}};
+    bool skipped = false;
     bool finished = false;
     file_identity before;
 };
@@ -55,22 +56,6 @@ bool ensure_directory(const std::string& path, std::string* error) {
     return false;
 }
 
-// Output path for an input: OUTDIR/ plus the input's file name, its extension
-// replaced by the format's when one is given.
-std::string batch_output_path(const std::string& output_dir, const char* input, const char* format) {
-    const char* slash = std::strrchr(input, '/');
-    std::string name = slash ? slash + 1 : input;
-    if (format) {
-        // A leading dot starts a hidden file's name, not an extension.
-        const std::size_t dot = name.rfind('.');
-        if (dot != std::string::npos && dot != 0) name.erase(dot);
-        name += '.';
-        name += format;
-    }
-    if (output_dir.empty() || output_dir.back() == '/') return output_dir + name;
-    return output_dir + "/" + name;
-}
-
 }  // namespace
 
 int run_batch(const batch_request& request) {
@@ -80,51 +65,67 @@ int run_batch(const batch_request& request) {
         return 1;
     }
 
+    batch_naming naming;
+    naming.output_dir = request.output_dir;
+    naming.format = request.format;
+    naming.overwrite = request.overwrite;
+    naming.no_clobber = request.no_clobber;
     std::vector<job> jobs;
     std::vector<std::size_t> pending;  // indexes of the jobs that run
-    std::map<std::string, const char*> claimed;  // output path -> the input that writes it
-    for (const char* input : request.inputs) {
+    for (planned_file& planned : plan_batch(request.inputs, naming)) {
         job j;
-        j.input = input;
-        j.output = batch_output_path(request.output_dir, input, request.format);
-        const auto earlier = claimed.emplace(j.output, input);
-        if (!earlier.second) {
-            // Two inputs with one file name would overwrite each other's result.
-            j.result.message = "'" + j.output + "' is already the output of '" + earlier.first->second + "'";
-        } else {
+        j.input = planned.input;
+        j.output = std::move(planned.output);
+        j.result.message = std::move(planned.reason);
+        j.skipped = planned.action == planned_action::skip;
+        j.finished = planned.action != planned_action::run;
+        if (planned.action == planned_action::run) {
             j.before = identify(j.output);
             pending.push_back(jobs.size());
         }
         jobs.push_back(std::move(j));
     }
+    // The file in hand on the progress bar: the first one not finished (tasks
+    // start in order, so it is always one a worker holds).
+    std::size_t first_unfinished = 0;
+    const auto in_hand = [&]() -> std::string {
+        while (first_unfinished < jobs.size() && jobs[first_unfinished].finished) ++first_unfinished;
+        return first_unfinished < jobs.size() ? jobs[first_unfinished].input : "";
+    };
 
     const filter_command& command = *request.command;
     progress_bar progress(jobs.size(), !request.quiet && isatty(STDERR_FILENO));
     std::size_t done = jobs.size() - pending.size();
-    progress.draw(done);
+    progress.draw(done, in_hand());
     const int stop_signal = run_in_worker_processes(
         pending.size(), request.jobs,
         [&](std::size_t i, std::string* message) {
             const job& j = jobs[pending[i]];
-            if (command.run(j.input, j.output.c_str(), request.value)) return true;
-            *message = imgfilter_last_error();
-            return false;
+            bool read_cause = false;  // batch lines always lead with the input's name
+            return filter_file(command, request.value, j.input, j.output.c_str(), request.file_options, message,
+                               &read_cause);
         },
         [&](std::size_t i, const task_result& result) {
             jobs[pending[i]].result = result;
             jobs[pending[i]].finished = true;
-            progress.draw(++done);
+            progress.draw(++done, in_hand());
         },
-        [&] { progress.draw(done); });
+        [&] { progress.draw(done, in_hand()); });
     progress.finish();
 
-    std::size_t succeeded = 0;
+    std::size_t succeeded = 0, skipped = 0;
     for (job& j : jobs) {
         if (j.result.interrupted && written_before_the_stop(j)) j.result = {true, {}};
         if (j.result.ok)
             ++succeeded;
+        else if (j.skipped)
+            ++skipped;
         else if (!stop_signal || (j.finished && !j.result.interrupted))
             std::fprintf(stderr, "imgfilter: %s: %s\n", j.input, j.result.message.c_str());
+        // After a stop, files not reached are left out of the JSON lines too.
+        if (request.json && (!stop_signal || j.result.ok || j.skipped || (j.finished && !j.result.interrupted)))
+            print_json_line(stdout, {j.input, j.output, j.result.ok ? "written" : j.skipped ? "skipped" : "failed",
+                                     j.result.ok ? std::string() : j.result.message});
     }
     if (stop_signal) {
         // Whatever was written stays; the files not reached are not failures.
@@ -132,11 +133,13 @@ int run_batch(const batch_request& request) {
                      strsignal(stop_signal), succeeded, jobs.size(), request.output_dir.c_str());
         return 128 + stop_signal;
     }
-    if (!request.quiet) {
+    const std::size_t failed = jobs.size() - succeeded - skipped;
+    if (!request.quiet && !request.json) {
         char elapsed[32];
         progress.format_elapsed(elapsed, sizeof elapsed);
-        std::printf("imgfilter: %zu of %zu files written to %s, %zu failed (%s)\n", succeeded, jobs.size(),
-                    request.output_dir.c_str(), jobs.size() - succeeded, elapsed);
+        std::string skip_note = skipped ? ", " + std::to_string(skipped) + " skipped (they exist)" : "";
+        std::printf("imgfilter: %zu of %zu files written to %s, %zu failed%s (%s)\n", succeeded, jobs.size(),
+                    request.output_dir.c_str(), failed, skip_note.c_str(), elapsed);
     }
-    return succeeded == jobs.size() ? 0 : 1;
+    return failed == 0 ? 0 : 1;
 }

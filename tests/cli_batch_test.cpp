@@ -86,8 +86,8 @@ TEST_F(CliBatch, EveryFailureIsListedWithItsMessageAndTheRestIsWritten) {
         // Listed in the order of the command line, whatever order the workers finished in.
         EXPECT_EQ(lines(result.err),
                   (std::vector<std::string>{
-                      "imgfilter: " + dir.path("missing.png") + ": pixelate: cannot read input file '" +
-                          dir.path("missing.png") + "'",
+                      "imgfilter: " + dir.path("missing.png") + ": No such file or directory (pixelate: cannot "
+                          "read input file '" + dir.path("missing.png") + "')",
                       "imgfilter: " + dir.path("junk.png") + ": pixelate: unsupported image format for '" +
                           dir.path("junk.png") + "'",
                       "imgfilter: " + dir.path("a.png") + ": '" + dir.path("out/a.png") + "' is already the output of '" +
@@ -99,15 +99,16 @@ TEST_F(CliBatch, EveryFailureIsListedWithItsMessageAndTheRestIsWritten) {
     }
 }
 
-TEST_F(CliBatch, AParameterRefusedByTheLibraryFailsEachFile) {
-    const cli_outcome result = run("denoise --strength 11 -q -o " + q("out") + " " + q("a.png") + " " + q("b.bmp"));
-    EXPECT_EQ(result.status, 1);
-    EXPECT_EQ(result.out, "");  // --quiet drops the summary, never the failures
-    EXPECT_EQ(lines(result.err), (std::vector<std::string>{
-                                     "imgfilter: " + dir.path("a.png") + ": denoise: strength 11 out of range 1..10",
-                                     "imgfilter: " + dir.path("b.bmp") + ": denoise: strength 11 out of range 1..10",
-                                 }));
-    EXPECT_TRUE(list_dir(dir.path("out")).empty());
+TEST_F(CliBatch, AParameterRefusedByTheLibraryStopsTheRunBeforeAnyFile) {
+    std::string many;
+    for (int i = 0; i < 20; ++i) many += " " + q("a.png");
+    const cli_outcome result = run("denoise --strength 11 -q -j 2 -o " + q("out") + many);
+    EXPECT_EQ(result.status, 2);
+    EXPECT_EQ(result.out, "");
+    // Said once, in the library's words, followed by the usage lines.
+    EXPECT_EQ(result.err.rfind("imgfilter: denoise: strength 11 out of range 1..10\nusage: imgfilter denoise", 0), 0u)
+        << result.err;
+    EXPECT_FALSE(file_exists(dir.path("out")));
 }
 
 TEST_F(CliBatch, OutputDirectoryIsCreatedOrRefused) {
@@ -164,6 +165,43 @@ TEST_F(CliBatch, ProgressBarOnATerminal) {
             EXPECT_NE(screen.find("\r[" + std::string(30, '#') + "] 2/2  "), std::string::npos) << screen;
             EXPECT_NE(screen.find("imgfilter: 2 of 2 files written to " + out_dir + ", 0 failed"), std::string::npos);
         }
+    }
+}
+
+TEST_F(CliBatch, ProgressBarFitsANarrowTerminal) {
+    // Long names and little room: every redraw must stay on its one line.
+    const std::string long_name = dir.path(std::string(60, 'n') + ".png");
+    ASSERT_TRUE(write_bytes(long_name, read_bytes(dir.path("a.png"))));
+    const std::string out_dir = dir.path("out"), a = dir.path("a.png");
+    for (unsigned short columns : {20, 40, 79}) {
+        SCOPED_TRACE(columns);
+        winsize size{};
+        size.ws_col = columns;
+        size.ws_row = 24;
+        int terminal = -1;
+        const pid_t pid = forkpty(&terminal, nullptr, nullptr, &size);
+        ASSERT_GE(pid, 0);
+        if (pid == 0) {
+            const char* argv[] = {IMGFILTER_CLI, "emboss", "-o", out_dir.c_str(), "--overwrite",
+                                  long_name.c_str(), a.c_str(), long_name.c_str(), nullptr};
+            execv(IMGFILTER_CLI, const_cast<char**>(argv));
+            _exit(127);
+        }
+        std::string screen;
+        char buffer[256];
+        for (ssize_t n; (n = read(terminal, buffer, sizeof buffer)) > 0;) screen.append(buffer, size_t(n));
+        close(terminal);
+        int status = 0;
+        waitpid(pid, &status, 0);
+        // Each redraw: carriage return, the line, erase to its end.
+        std::size_t draws = 0;
+        for (std::size_t at = 0; (at = screen.find('\r', at)) != std::string::npos; ++at) {
+            const std::size_t end = screen.find("\033[K", at);
+            if (end == std::string::npos) continue;
+            ++draws;
+            EXPECT_LT(end - at - 1, columns) << screen.substr(at + 1, end - at - 1);
+        }
+        EXPECT_GE(draws, 2u);
     }
 }
 

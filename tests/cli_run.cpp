@@ -5,8 +5,12 @@
 #include <cstdlib>
 
 cli_outcome run_cli(const scratch_dir& dir, const std::string& arguments) {
+    return run_cli_with_stdin(dir, arguments, "/dev/null");
+}
+
+cli_outcome run_cli_with_stdin(const scratch_dir& dir, const std::string& arguments, const std::string& stdin_path) {
     const std::string command = std::string("'") + IMGFILTER_CLI + "' " + arguments + " >'" + dir.path("stdout") +
-                                "' 2>'" + dir.path("stderr") + "' </dev/null";
+                                "' 2>'" + dir.path("stderr") + "' <'" + stdin_path + "'";
     const int status = std::system(command.c_str());
     const std::vector<uint8_t> out = read_bytes(dir.path("stdout"));
     const std::vector<uint8_t> err = read_bytes(dir.path("stderr"));

@@ -16,6 +16,9 @@ struct cli_outcome {
 // quoted()) and stdout/stderr in files under dir; stdin is not a terminal.
 cli_outcome run_cli(const scratch_dir& dir, const std::string& arguments);
 
+// The same with stdin read from the file at stdin_path.
+cli_outcome run_cli_with_stdin(const scratch_dir& dir, const std::string& arguments, const std::string& stdin_path);
+
 // A path under dir in single quotes for the shell.
 std::string quoted(const scratch_dir& dir, const std::string& name);
 

@@ -45,14 +45,16 @@ TEST_F(Cli, RunsAFilter) {
 }
 
 TEST_F(Cli, LibraryFailureIsExitOneWithItsMessage) {
+    // A read failure: the system's cause first, the library's message beside it.
     const outcome result = run("vignette " + quoted("missing.png") + " " + quoted("out.png"));
     EXPECT_EQ(result.status, 1);
-    EXPECT_EQ(result.err, "imgfilter: vignette: cannot read input file '" + dir.path("missing.png") + "'\n");
+    EXPECT_EQ(result.err, "imgfilter: " + dir.path("missing.png") + ": No such file or directory (vignette: cannot "
+                          "read input file '" + dir.path("missing.png") + "')\n");
 
-    ASSERT_TRUE(write_png(dir.path("in.png"), test_image(3, 3)));
-    const outcome negative = run("vignette --strength -2 " + quoted("in.png") + " " + quoted("out.png"));
-    EXPECT_EQ(negative.status, 1);
-    EXPECT_EQ(negative.err, "imgfilter: vignette: strength must be non-negative, got -2\n");
+    ASSERT_TRUE(write_bytes(dir.path("junk.png"), {'n', 'o', 'p', 'e'}));
+    const outcome junk = run("vignette " + quoted("junk.png") + " " + quoted("out.png"));
+    EXPECT_EQ(junk.status, 1);
+    EXPECT_EQ(junk.err, "imgfilter: vignette: unsupported image format for '" + dir.path("junk.png") + "'\n");
 }
 
 TEST_F(Cli, BadCommandLinesAreExitTwo) {
@@ -163,7 +165,7 @@ TEST_F(Cli, WholeNumberParametersRefuseFractionsAndWords) {
     }
 }
 
-TEST_F(Cli, RefusedParametersAreExitOneWithTheLibrarysMessage) {
+TEST_F(Cli, RefusedParametersAreExitTwoWithTheLibrarysMessageBeforeAnyFile) {
     ASSERT_TRUE(write_png(dir.path("in.png"), test_image(3, 3)));
     const struct {
         const char* arguments;
@@ -176,11 +178,16 @@ TEST_F(Cli, RefusedParametersAreExitOneWithTheLibrarysMessage) {
         {"denoise --strength 11", "denoise: strength 11 out of range 1..10"},
         {"pixelate --block-size 0", "pixelate: block_size must be >= 1, got 0"},
         {"oil-paint --radius -3", "oil_paint: radius must be >= 1, got -3"},
+        {"vignette --strength -2", "vignette: strength must be non-negative, got -2"},
     };
     for (const auto& c : cases) {
-        const outcome result = run(std::string(c.arguments) + " " + quoted("in.png") + " " + quoted("out.png"));
-        EXPECT_EQ(result.status, 1) << c.arguments;
-        EXPECT_EQ(result.err, std::string("imgfilter: ") + c.message + "\n");
-        EXPECT_FALSE(file_exists(dir.path("out.png"))) << c.arguments;
+        // The input does not even exist: the parameter is refused first.
+        for (const char* input : {"in.png", "missing.png"}) {
+            const outcome result = run(std::string(c.arguments) + " " + quoted(input) + " " + quoted("out.png"));
+            EXPECT_EQ(result.status, 2) << c.arguments;
+            EXPECT_EQ(result.err.rfind(std::string("imgfilter: ") + c.message + "\nusage: imgfilter ", 0), 0u)
+                << result.err;
+            EXPECT_FALSE(file_exists(dir.path("out.png"))) << c.arguments;
+        }
     }
 }

@@ -3,10 +3,15 @@
 The library is looked for, in this order:
 
 1. an explicit path given to ``load_library(path)``;
-2. next to this package: in the package directory itself or in the directory
+2. the path in the environment variable ``IMGFILTER_LIBRARY``;
+3. next to this package: in the package directory itself or in the directory
    that holds it (how a bundled copy is shipped);
-3. the system's library search (the dynamic loader's own path, then
-   ``ctypes.util.find_library``).
+4. when the package is used from a source checkout (``python/imgfilter`` beside
+   the project's ``CMakeLists.txt``), the checkout's ``build/release/src``,
+   which ``./run demo`` builds;
+5. the system's library search (the dynamic loader's own path, then
+   ``ctypes.util.find_library``), which finds the copy the Debian package
+   libimgfilter1 installs.
 """
 
 import ctypes
@@ -22,6 +27,8 @@ elif sys.platform == "darwin":
     _FILE_NAMES = ("libimgfilter.1.dylib", "libimgfilter.dylib")
 else:
     _FILE_NAMES = ("libimgfilter.so.1", "libimgfilter.so")
+
+ENVIRONMENT_VARIABLE = "IMGFILTER_LIBRARY"
 
 _PATH = ctypes.c_char_p
 _FLOAT = ctypes.c_float
@@ -70,20 +77,37 @@ class Library:
         return False, message.decode("utf-8", errors="replace")
 
 
+def _package_dir():
+    return os.path.dirname(os.path.abspath(__file__))
+
+
 def _candidates_next_to_package():
-    package_dir = os.path.dirname(os.path.abspath(__file__))
+    package_dir = _package_dir()
     for directory in (package_dir, os.path.dirname(package_dir)):
         for file_name in _FILE_NAMES:
-            path = os.path.join(directory, file_name)
-            if os.path.isfile(path):
-                yield path
+            yield os.path.join(directory, file_name)
+
+
+def _candidates_in_build_tree():
+    checkout = os.path.dirname(os.path.dirname(_package_dir()))
+    if not (os.path.isfile(os.path.join(checkout, "CMakeLists.txt"))
+            and os.path.isfile(os.path.join(checkout, "include", "imgfilter.h"))):
+        return
+    for file_name in _FILE_NAMES:
+        yield os.path.join(checkout, "build", "release", "src", file_name)
 
 
 def find_library():
-    """Loads the library from next to the package or from the system search."""
-    bundled = next(_candidates_next_to_package(), None)
-    if bundled:
-        return Library(bundled)
+    """Loads the library from the first place of the search that has it."""
+    given = os.environ.get(ENVIRONMENT_VARIABLE)
+    if given:
+        return Library(given)
+    for path in _candidates_next_to_package():
+        if os.path.isfile(path):
+            return Library(path)
+    for path in _candidates_in_build_tree():
+        if os.path.isfile(path):
+            return Library(path)
     tried = []
     for file_name in _FILE_NAMES:
         try:
@@ -94,6 +118,7 @@ def find_library():
     if found:
         return Library(found)
     raise OSError(
-        "imgfilter: the shared library was not found next to the package or in the "
-        "system's library search; pass its path to imgfilter.load_library() ("
-        + "; ".join(tried) + ")")
+        "imgfilter: the shared library was not found next to the package, in a build "
+        "tree or in the system's library search; install libimgfilter1, run ./run demo "
+        f"in the source tree, set {ENVIRONMENT_VARIABLE} or pass its path to "
+        "imgfilter.load_library() (" + "; ".join(tried) + ")")

@@ -186,7 +186,8 @@ class LoadingTest(unittest.TestCase):
         write_bmp24(self.dir / "in.bmp", 3, 3, gradient)
 
     def run_python(self, code, pythonpath, library_path=None):
-        env = {k: v for k, v in os.environ.items() if k not in ("PYTHONPATH", "LD_LIBRARY_PATH")}
+        env = {k: v for k, v in os.environ.items()
+               if k not in ("PYTHONPATH", "LD_LIBRARY_PATH", "IMGFILTER_LIBRARY")}
         env["PYTHONPATH"] = str(pythonpath)
         if library_path:
             env["LD_LIBRARY_PATH"] = str(library_path)
@@ -222,10 +223,14 @@ class LoadingTest(unittest.TestCase):
         shutil.copy(LIBRARY, libdir / "libimgfilter.so.1")
         # The loader's own search found the copy in libdir (and not some other
         # installed copy): it is the one mapped into the process.
+        # The package outside the source tree, as an installed one is: in the
+        # tree it would look in the tree's own build first.
+        site = self.dir / "site"
+        shutil.copytree(PACKAGE_DIR, site / "imgfilter", ignore=shutil.ignore_patterns("__pycache__"))
         result = self.run_python(
             "print(imgfilter.library_path())\nimgfilter.emboss('in.bmp', 'out.png')\n"
             "print(open('/proc/self/maps').read())",
-            PACKAGE_DIR.parent, library_path=libdir)
+            site, library_path=libdir)
         self.assertEqual(result.returncode, 0, result.stderr)
         self.assertEqual(result.stdout.split()[0], "libimgfilter.so.1")
         self.assertIn(str(libdir / "libimgfilter.so.1"), result.stdout)

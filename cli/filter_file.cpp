@@ -1,0 +1,128 @@
+#include "filter_file.h"
+
+#include <unistd.h>
+
+#include <cerrno>
+#include <climits>
+#include <cstring>
+
+#include "atomic_replace.h"
+#include "exif_cleaner.h"
+#include "file_io.h"
+#include "imgfilter.h"
+#include "metadata_jpeg.h"
+#include "metadata_png.h"
+#include "output_formats.h"
+#include "private_temp_dir.h"
+#include "read_failure_cause.h"
+
+namespace {
+
+bool is_stdio(const char* path) { return std::strcmp(path, "-") == 0; }
+
+// Metadata sits in front of the image data, mostly within its first
+// kilobytes; a JPEG's ICC profile may take 255 segments of 64 KiB, hence the
+// second, longer read when the header goes on past the first.
+constexpr std::size_t k_first_read = 1u << 20;
+constexpr std::size_t k_header_bytes = 2 * k_metadata_limit;
+
+image_metadata carried_metadata(const std::string& input, metadata_policy policy, file_format* input_format) {
+    image_metadata found;
+    std::string head;
+    if (!read_file_start(input, k_first_read, &head)) return found;
+    *input_format = format_of_bytes(head);
+    if (policy == metadata_policy::strip) return found;
+    const auto read = [&](const std::string& bytes, bool* complete) {
+        if (*input_format == file_format::jpeg) return read_jpeg_metadata(bytes, complete);
+        if (*input_format == file_format::png) return read_png_metadata(bytes, complete);
+        *complete = true;
+        return image_metadata{};
+    };
+    bool complete = true;
+    found = read(head, &complete);
+    if (!complete && head.size() == k_first_read && read_file_start(input, k_header_bytes, &head))
+        found = read(head, &complete);
+    if (!found.exif.empty()) found.exif = cleaned_exif(found.exif, policy == metadata_policy::all);
+    return found;
+}
+
+void replace_all(std::string* text, const std::string& from, const std::string& to) {
+    if (from.empty()) return;
+    for (std::size_t at = 0; (at = text->find(from, at)) != std::string::npos; at += to.size())
+        text->replace(at, from.size(), to);
+}
+
+}  // namespace
+
+bool filter_file(const filter_command& command, const param_value& value, const char* input, const char* output,
+                 const filter_file_options& options, std::string* message, bool* read_cause) {
+    *read_cause = false;
+    private_temp_dir temp;
+    std::string error;
+    const bool from_stdin = is_stdio(input), to_stdout = is_stdio(output);
+    std::string input_path = input;
+    if (from_stdin) {
+        std::string data;
+        // The library reads at most INT_MAX bytes; so does this.
+        if (!read_all(STDIN_FILENO, INT_MAX, &data)) {
+            *message = std::string("cannot read standard input: ") + std::strerror(errno);
+            return false;
+        }
+        if (!temp.create(message)) return false;
+        input_path = temp.path("input");
+        if (!write_private_file(input_path, data, message)) return false;
+    }
+
+    file_format input_format = file_format::unknown;
+    const image_metadata metadata = carried_metadata(input_path, options.metadata, &input_format);
+    file_format output_format = format_of_extension(output);
+    if (to_stdout)
+        output_format = options.stdout_format ? format_of_extension((std::string(".") + options.stdout_format).c_str())
+                                              : file_format::unknown;
+    if (output_format == file_format::unknown) output_format = input_format;
+    // Metadata goes only where the tool can put the whole file in place as the
+    // library would; devices, FIFOs and other special targets get the
+    // library's own write, without it.
+    replace_target target;
+    const bool add_metadata = !metadata.empty() &&
+                              (output_format == file_format::jpeg || output_format == file_format::png) &&
+                              (to_stdout || find_replace_target(output, &target));
+
+    // The user named neither temporary file: a refusal names what they gave.
+    const auto refused = [&](const std::string& result_path) {
+        std::string refusal = imgfilter_last_error();
+        if (from_stdin) replace_all(&refusal, "'" + input_path + "'", "'-'");
+        if (!result_path.empty()) replace_all(&refusal, "'" + result_path + "'", std::string("'") + output + "'");
+        *message = failure_message(input_path.c_str(), refusal, read_cause);
+        return false;
+    };
+
+    // The library writes straight to the user's path when the tool adds nothing.
+    if (!to_stdout && !add_metadata) {
+        if (command.run(input_path.c_str(), output, value)) return true;
+        return refused("");
+    }
+
+    if (!from_stdin && !temp.create(message)) return false;
+    const char* extension = extension_of(output_format);
+    const std::string result_path = temp.path(extension ? std::string("result.") + extension : "result");
+    if (!command.run(input_path.c_str(), result_path.c_str(), value)) return refused(result_path);
+    std::string result;
+    if (!read_file(result_path, SIZE_MAX, &result)) {
+        *message = "cannot read the filtered result back: " + std::string(std::strerror(errno));
+        return false;
+    }
+    if (add_metadata) {
+        std::string with_metadata = output_format == file_format::jpeg ? add_jpeg_metadata(result, metadata)
+                                                                       : add_png_metadata(result, metadata);
+        if (!with_metadata.empty()) result.swap(with_metadata);
+    }
+    if (to_stdout) {
+        if (write_all(STDOUT_FILENO, result.data(), result.size())) return true;
+        *message = std::string("cannot write to standard output: ") + std::strerror(errno);
+        return false;
+    }
+    if (replace_atomically(target, result, &error)) return true;
+    *message = std::string("cannot write output file '") + output + "': " + error;
+    return false;
+}

@@ -1,0 +1,25 @@
+// The metadata the tool carries from an input to its output: the EXIF block
+// (a TIFF structure: orientation, dates, camera, copyright...) and the ICC
+// colour profile, both as raw bytes independent of the container format.
+#ifndef IMGFILTER_CLI_IMAGE_METADATA_H
+#define IMGFILTER_CLI_IMAGE_METADATA_H
+
+#include <string>
+
+struct image_metadata {
+    std::string exif;  // starts with "II*\0" or "MM\0*"; empty when absent
+    std::string icc;   // the profile itself; empty when absent
+    bool empty() const { return exif.empty() && icc.empty(); }
+};
+
+enum class metadata_policy {
+    strip,    // carry nothing
+    usual,    // EXIF without location, and the ICC profile
+    all,      // EXIF with its GPS location too, and the ICC profile
+};
+
+// Larger blocks are not carried: a real profile or EXIF block is far smaller,
+// and the tool holds them in memory per file.
+constexpr std::size_t k_metadata_limit = 16u << 20;
+
+#endif

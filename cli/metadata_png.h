@@ -1,0 +1,21 @@
+// EXIF (the eXIf chunk) and ICC (the iCCP chunk, a zlib stream) in PNG files:
+// read from an input's chunks, and written into the library's output right
+// after its header chunk, where both belong (before the image data).
+#ifndef IMGFILTER_CLI_METADATA_PNG_H
+#define IMGFILTER_CLI_METADATA_PNG_H
+
+#include <string>
+
+#include "image_metadata.h"
+
+// What the chunks before the image data hold; chunks with a wrong checksum or
+// a profile that does not inflate are treated as absent.
+// *complete (when given) tells whether the header part ended within the
+// bytes: false when they stop first, so a longer read may find more.
+image_metadata read_png_metadata(const std::string& png, bool* complete = nullptr);
+
+// The file with the chunks added; empty when png does not start like a PNG
+// file or the profile cannot be compressed.
+std::string add_png_metadata(const std::string& png, const image_metadata& metadata);
+
+#endif

@@ -1,0 +1,232 @@
+// The tool carries EXIF and ICC from JPEG and PNG inputs into JPEG and PNG
+// outputs, never the thumbnail, maker notes or (unless asked) the location,
+// and leaves the library's own bytes as they are.
+#include <sys/stat.h>
+#include <zlib.h>
+
+#include <string>
+
+#include "cli_run.h"
+#include "exif_sample.h"
+
+namespace {
+
+std::string text_of(const std::vector<uint8_t>& bytes) { return std::string(bytes.begin(), bytes.end()); }
+
+std::vector<uint8_t> bytes_of(const std::string& text) { return std::vector<uint8_t>(text.begin(), text.end()); }
+
+std::string inflated(const std::string& compressed) {
+    std::string out(1 << 20, '\0');
+    uLongf size = out.size();
+    if (uncompress(reinterpret_cast<Bytef*>(&out[0]), &size, reinterpret_cast<const Bytef*>(compressed.data()),
+                   uLong(compressed.size())) != Z_OK)
+        return {};
+    out.resize(size);
+    return out;
+}
+
+// The ICC profile split into APP2 segments of at most 60000 bytes each.
+std::vector<std::pair<unsigned, std::string>> icc_segments(const std::string& profile) {
+    std::vector<std::pair<unsigned, std::string>> segments;
+    const std::size_t piece = 60000, count = (profile.size() + piece - 1) / piece;
+    for (std::size_t i = 0; i < count; ++i)
+        segments.push_back({0xE2, std::string("ICC_PROFILE\0", 12) + char(i + 1) + char(count) +
+                                      profile.substr(i * piece, piece)});
+    return segments;
+}
+
+std::string icc_from_jpeg(const std::string& jpeg) {
+    std::string profile;
+    for (const std::string& segment : jpeg_segments(jpeg, 0xE2))
+        if (segment.compare(0, 12, std::string("ICC_PROFILE\0", 12)) == 0) profile += segment.substr(14);
+    return profile;
+}
+
+std::string exif_from_jpeg(const std::string& jpeg) {
+    for (const std::string& segment : jpeg_segments(jpeg, 0xE1))
+        if (segment.compare(0, 6, std::string("Exif\0\0", 6)) == 0) return segment.substr(6);
+    return {};
+}
+
+std::string icc_from_png(const std::string& png) {
+    const std::vector<std::string> chunks = png_chunks(png, "iCCP");
+    if (chunks.size() != 1) return {};
+    const std::size_t zero = chunks[0].find('\0');
+    return inflated(chunks[0].substr(zero + 2));
+}
+
+class CliMetadata : public ::testing::Test {
+protected:
+    scratch_dir dir;
+    const std::string profile = sample_icc_profile(100000);  // two APP2 segments in a JPEG
+
+    void SetUp() override {
+        test_image image(9, 7);
+        for (int y = 0; y < 7; ++y)
+            for (int x = 0; x < 9; ++x) image.set(x, y, {uint8_t(x * 28), uint8_t(y * 36), uint8_t(x * y * 4), 255});
+        ASSERT_TRUE(write_jpg(dir.path("plain.jpg"), image));
+        ASSERT_TRUE(write_png(dir.path("plain.png"), image));
+        std::vector<std::pair<unsigned, std::string>> segments = {{0xE1, std::string("Exif\0\0", 6) + phone_exif()}};
+        for (const auto& segment : icc_segments(profile)) segments.push_back(segment);
+        ASSERT_TRUE(write_bytes(dir.path("photo.jpg"),
+                                bytes_of(with_jpeg_segments(text_of(read_bytes(dir.path("plain.jpg"))), segments))));
+        uLongf size = compressBound(uLong(profile.size()));
+        std::string compressed(size, '\0');
+        ASSERT_EQ(compress(reinterpret_cast<Bytef*>(&compressed[0]), &size,
+                           reinterpret_cast<const Bytef*>(profile.data()), uLong(profile.size())),
+                  Z_OK);
+        compressed.resize(size);
+        ASSERT_TRUE(write_bytes(
+            dir.path("photo.png"),
+            bytes_of(with_png_chunks(text_of(read_bytes(dir.path("plain.png"))),
+                                     {{"iCCP", std::string("Display P3\0\0", 12) + compressed},
+                                      {"eXIf", phone_exif(false)}}))));
+    }
+    cli_outcome run(const std::string& arguments) { return run_cli(dir, arguments); }
+    std::string q(const std::string& name) const { return quoted(dir, name); }
+    std::string file(const std::string& name) const { return text_of(read_bytes(dir.path(name))); }
+};
+
+// What the usual policy keeps and drops, for a block from either byte order.
+void expect_cleaned(const std::string& exif, bool with_location) {
+    ASSERT_FALSE(exif.empty());
+    const exif_directory ifd0 = read_exif_directory(exif);
+    ASSERT_TRUE(ifd0.ok);
+    ASSERT_NE(ifd0.find(0x0112), nullptr);
+    EXPECT_EQ(exif_number(exif, *ifd0.find(0x0112)), 6u);  // the photo still stands upright
+    ASSERT_NE(ifd0.find(0x8298), nullptr);
+    EXPECT_EQ(ifd0.find(0x8298)->value, std::string("(c) A. Photographer\0", 20));
+    ASSERT_NE(ifd0.find(0x0132), nullptr);
+    EXPECT_EQ(ifd0.next, 0u);  // no thumbnail directory
+    const exif_field* exif_pointer = ifd0.find(0x8769);
+    ASSERT_NE(exif_pointer, nullptr);
+    const exif_directory sub = read_exif_directory(exif, exif_number(exif, *exif_pointer));
+    ASSERT_TRUE(sub.ok);
+    EXPECT_NE(sub.find(0x9003), nullptr);
+    EXPECT_EQ(sub.find(0x927C), nullptr);
+    EXPECT_EQ(exif.find(k_thumbnail_marker), std::string::npos);
+    EXPECT_EQ(exif.find(k_maker_note_marker), std::string::npos);
+    const bool little = exif[0] == 'I';
+    EXPECT_EQ(ifd0.find(0x8825) != nullptr, with_location);
+    EXPECT_EQ(exif.find(latitude_bytes(little)) != std::string::npos, with_location);
+    if (with_location) {
+        const exif_directory gps = read_exif_directory(exif, exif_number(exif, *ifd0.find(0x8825)));
+        ASSERT_TRUE(gps.ok);
+        ASSERT_NE(gps.find(0x0002), nullptr);
+        EXPECT_EQ(gps.find(0x0002)->value, latitude_bytes(little));
+    }
+}
+
+}  // namespace
+
+TEST_F(CliMetadata, JpegKeepsExifAndIccWithoutThumbnailOrLocation) {
+    ASSERT_EQ(run("blur --radius 1 " + q("photo.jpg") + " " + q("out.jpg")).status, 0);
+    ASSERT_EQ(run("blur --radius 1 --strip " + q("photo.jpg") + " " + q("stripped.jpg")).status, 0);
+    const std::string out = file("out.jpg");
+    expect_cleaned(exif_from_jpeg(out), false);
+    EXPECT_EQ(icc_from_jpeg(out), profile);
+    EXPECT_EQ(out.find(k_thumbnail_marker), std::string::npos);
+    // The library's bytes are all there, unchanged: only segments were added.
+    EXPECT_EQ(without_jpeg_metadata(out), file("stripped.jpg"));
+    EXPECT_TRUE(jpeg_segments(file("stripped.jpg"), 0xE1).empty());
+    EXPECT_TRUE(jpeg_segments(file("stripped.jpg"), 0xE2).empty());
+    ASSERT_EQ(run("blur --radius 1 " + q("plain.jpg") + " " + q("library.jpg")).status, 0);
+    EXPECT_EQ(file("stripped.jpg"), file("library.jpg"));
+}
+
+TEST_F(CliMetadata, AProfileReachingFarIntoTheFileIsCarriedWhole) {
+    // Past the tool's first read of the input's start: it reads on.
+    const std::string large = sample_icc_profile(1500000);
+    ASSERT_TRUE(write_bytes(dir.path("large.jpg"),
+                            bytes_of(with_jpeg_segments(file("plain.jpg"), icc_segments(large)))));
+    ASSERT_EQ(run("emboss " + q("large.jpg") + " " + q("out.jpg")).status, 0);
+    EXPECT_EQ(icc_from_jpeg(file("out.jpg")), large);
+}
+
+TEST_F(CliMetadata, LocationOnlyWhenAskedForAndThumbnailNever) {
+    ASSERT_EQ(run("emboss --keep-metadata=all " + q("photo.jpg") + " " + q("all.jpg")).status, 0);
+    expect_cleaned(exif_from_jpeg(file("all.jpg")), true);
+    ASSERT_EQ(run("emboss --keep-metadata all " + q("photo.png") + " " + q("all.png")).status, 0);
+    ASSERT_EQ(png_chunks(file("all.png"), "eXIf").size(), 1u);
+    expect_cleaned(png_chunks(file("all.png"), "eXIf")[0], true);
+}
+
+TEST_F(CliMetadata, AcrossContainers) {
+    const struct {
+        const char* input;
+        const char* output;
+    } cases[] = {{"photo.jpg", "out.png"}, {"photo.png", "out.jpg"}, {"photo.png", "out2.png"}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::string(c.input) + " -> " + c.output);
+        ASSERT_EQ(run(std::string("pixelate --block-size 2 ") + q(c.input) + " " + q(c.output)).status, 0);
+        ASSERT_EQ(run(std::string("pixelate --block-size 2 --strip ") + q(c.input) + " " + q("s-" + std::string(c.output))).status, 0);
+        const std::string out = file(c.output);
+        if (file_kind(dir.path(c.output)) == "png") {
+            ASSERT_EQ(png_chunks(out, "eXIf").size(), 1u);
+            expect_cleaned(png_chunks(out, "eXIf")[0], false);
+            EXPECT_EQ(icc_from_png(out), profile);
+            EXPECT_EQ(without_png_metadata(out), file("s-" + std::string(c.output)));
+        } else {
+            expect_cleaned(exif_from_jpeg(out), false);
+            EXPECT_EQ(icc_from_jpeg(out), profile);
+            EXPECT_EQ(without_jpeg_metadata(out), file("s-" + std::string(c.output)));
+        }
+    }
+}
+
+TEST_F(CliMetadata, BmpOutputsAndPlainInputsGetNothingAdded) {
+    ASSERT_EQ(run("emboss " + q("photo.jpg") + " " + q("out.bmp")).status, 0);
+    ASSERT_EQ(run("emboss " + q("plain.jpg") + " " + q("plain-out.bmp")).status, 0);
+    EXPECT_EQ(file("out.bmp"), file("plain-out.bmp"));
+    ASSERT_EQ(run("emboss " + q("plain.png") + " " + q("plain-out.png")).status, 0);
+    EXPECT_TRUE(png_chunks(file("plain-out.png"), "eXIf").empty());
+    EXPECT_TRUE(png_chunks(file("plain-out.png"), "iCCP").empty());
+}
+
+TEST_F(CliMetadata, CarriedThroughStdioAndBatches) {
+    const cli_outcome piped = run_cli_with_stdin(dir, "emboss - -", dir.path("photo.jpg"));
+    ASSERT_EQ(piped.status, 0) << piped.err;
+    expect_cleaned(exif_from_jpeg(piped.out), false);
+    EXPECT_EQ(icc_from_jpeg(piped.out), profile);
+
+    ASSERT_EQ(run("emboss -j 2 -o " + q("batch") + " " + q("photo.jpg") + " " + q("photo.png")).status, 0);
+    expect_cleaned(exif_from_jpeg(file("batch/photo.jpg")), false);
+    EXPECT_EQ(icc_from_png(file("batch/photo.png")), profile);
+}
+
+TEST_F(CliMetadata, ANewFileHasTheModeOfANewFile) {
+    const mode_t old_mask = umask(027);
+    const cli_outcome result = run("emboss " + q("photo.jpg") + " " + q("out.jpg"));
+    umask(old_mask);
+    ASSERT_EQ(result.status, 0);
+    struct stat info;
+    ASSERT_EQ(stat(dir.path("out.jpg").c_str(), &info), 0);
+    EXPECT_EQ(info.st_mode & 0777, 0640u);
+    // Nothing but the result is left beside it.
+    for (const std::string& name : list_dir(dir.root())) EXPECT_EQ(name.find(".imgfilter-"), std::string::npos) << name;
+}
+
+TEST_F(CliMetadata, WrittenAsTheLibraryWritesItsOwnOutputs) {
+    // A replaced file keeps its permission bits.
+    ASSERT_TRUE(write_bytes(dir.path("old.jpg"), {'o', 'l', 'd'}));
+    ASSERT_EQ(chmod(dir.path("old.jpg").c_str(), 0604), 0);
+    ASSERT_EQ(run("emboss " + q("photo.jpg") + " " + q("old.jpg")).status, 0);
+    struct stat info;
+    ASSERT_EQ(stat(dir.path("old.jpg").c_str(), &info), 0);
+    EXPECT_EQ(info.st_mode & 0777, 0604u);
+    EXPECT_EQ(icc_from_jpeg(file("old.jpg")), profile);
+
+    // A symlink is written through and stays a link.
+    ASSERT_TRUE(write_bytes(dir.path("target.jpg"), {'o', 'l', 'd'}));
+    ASSERT_EQ(symlink("target.jpg", dir.path("link.jpg").c_str()), 0);
+    ASSERT_EQ(run("emboss " + q("photo.jpg") + " " + q("link.jpg")).status, 0);
+    struct stat link;
+    ASSERT_EQ(lstat(dir.path("link.jpg").c_str(), &link), 0);
+    EXPECT_TRUE(S_ISLNK(link.st_mode));
+    EXPECT_EQ(icc_from_jpeg(file("target.jpg")), profile);
+
+    // A device is written in place by the library, never replaced by a file.
+    ASSERT_EQ(run("emboss " + q("photo.jpg") + " /dev/null").status, 0);
+    ASSERT_EQ(stat("/dev/null", &info), 0);
+    EXPECT_TRUE(S_ISCHR(info.st_mode));
+}
