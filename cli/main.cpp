@@ -3,7 +3,8 @@
 //   imgfilter FILTER [--PARAM VALUE] -o OUTDIR [OPTIONS] INPUT...
 // Exit status: 0 success, 1 the library reported a failure (its message on
 // stderr; in batch mode: any file failed), 2 the command line was wrong
-// (including a parameter the library refuses: checked before any file).
+// (including a parameter the library refuses: checked before any file),
+// 128 + N when batch mode was stopped by signal N.
 #include <sys/stat.h>
 
 #include <cerrno>
@@ -88,7 +89,8 @@ void print_overview() {
     std::printf("\nFilter names may also be written with '_' (edge_detect, oil_paint).\n");
     std::printf("\nExit status: 0 when every output was written (or skipped); 1 when a file failed (the\n");
     std::printf("message goes to stderr, one line per file); 2 for a wrong command line or parameter,\n");
-    std::printf("before any file is touched.\n");
+    std::printf("before any file is touched; 128 + N when batch mode was stopped by signal N (what was\n");
+    std::printf("written stays, nothing partial is left).\n");
 }
 
 void print_command_help(const filter_command& c) {
