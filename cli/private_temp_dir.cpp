@@ -2,6 +2,8 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <signal.h>
+#include <sys/syscall.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -11,8 +13,49 @@
 
 #include "file_io.h"
 
+namespace {
+
+// The directory to remove if a signal ends the process while it exists (one at
+// a time: the tool holds at most one such directory at once), and the actions
+// the signals had before.
+char s_signal_path[4096];
+constexpr int k_stop_signals[] = {SIGINT, SIGTERM, SIGHUP};
+struct sigaction s_previous[sizeof k_stop_signals / sizeof k_stop_signals[0]];
+
+// Runs in a signal handler, so only system calls: the directory is listed with
+// getdents64 rather than readdir, which may allocate.
+void remove_on_signal(int signal_number) {
+    const int dir = open(s_signal_path, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (dir >= 0) {
+        alignas(8) char entries[4096];
+        long got;
+        while ((got = syscall(SYS_getdents64, dir, entries, sizeof entries)) > 0) {
+            for (long at = 0; at < got;) {
+                // struct linux_dirent64: inode (8), offset (8), length (2), type (1), name.
+                unsigned short length;
+                std::memcpy(&length, entries + at + 16, sizeof length);
+                const char* name = entries + at + 19;
+                if (std::strcmp(name, ".") != 0 && std::strcmp(name, "..") != 0) unlinkat(dir, name, 0);
+                at += length;
+            }
+        }
+        close(dir);
+    }
+    rmdir(s_signal_path);
+    // Then end as the signal would have ended the process.
+    signal(signal_number, SIG_DFL);
+    raise(signal_number);
+}
+
+}  // namespace
+
 private_temp_dir::~private_temp_dir() {
     if (path_.empty()) return;
+    if (removes_on_signal_) {
+        for (std::size_t i = 0; i < sizeof k_stop_signals / sizeof k_stop_signals[0]; ++i)
+            sigaction(k_stop_signals[i], &s_previous[i], nullptr);
+        s_signal_path[0] = '\0';
+    }
     // Only this process writes here and it makes no subdirectories, so the
     // entries are plain files (or the library's leftovers beside its output).
     if (DIR* dir = opendir(path_.c_str())) {
@@ -39,6 +82,20 @@ bool private_temp_dir::create(std::string* error) {
         return false;
     }
     path_ = name.data();
+    // A signal that ends the process must not leave the private copy of the
+    // input or the result behind; a handler the caller installed (batch mode's)
+    // is kept, and so is an ignored signal.
+    if (!s_signal_path[0] && path_.size() < sizeof s_signal_path) {
+        std::memcpy(s_signal_path, path_.c_str(), path_.size() + 1);
+        removes_on_signal_ = true;
+        struct sigaction action {};
+        action.sa_handler = remove_on_signal;
+        sigemptyset(&action.sa_mask);
+        for (std::size_t i = 0; i < sizeof k_stop_signals / sizeof k_stop_signals[0]; ++i) {
+            sigaction(k_stop_signals[i], nullptr, &s_previous[i]);
+            if (s_previous[i].sa_handler == SIG_DFL) sigaction(k_stop_signals[i], &action, nullptr);
+        }
+    }
     return true;
 }
 

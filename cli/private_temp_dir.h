@@ -1,5 +1,6 @@
 // A directory only this process can enter (mode 0700), made under $TMPDIR or
-// /tmp, and removed with whatever it holds when the owner goes. Data read from
+// /tmp, and removed with whatever it holds when the owner goes, or when
+// SIGINT, SIGTERM or SIGHUP ends the process while it exists. Data read from
 // stdin and results bound for stdout pass through here, so no other user sees
 // or swaps them while they wait.
 #ifndef IMGFILTER_CLI_PRIVATE_TEMP_DIR_H
@@ -21,6 +22,7 @@ public:
 
 private:
     std::string path_;
+    bool removes_on_signal_ = false;
 };
 
 // Writes data to a new file at path that no one else may read (mode 0600,

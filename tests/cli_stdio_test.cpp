@@ -1,7 +1,13 @@
 // "-" as the input (standard input) and as the output (standard output).
+#include <fcntl.h>
+#include <signal.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
+#include <chrono>
 #include <cstdlib>
+#include <thread>
 #include <string>
 
 #include "cli_run.h"
@@ -94,4 +100,34 @@ TEST_F(CliStdio, StdinOnlyInTheSingleFileForm) {
     EXPECT_EQ(json_and_stdout.status, 2);
     EXPECT_EQ(json_and_stdout.out, "");
     EXPECT_FALSE(file_exists(dir.path("out")));
+}
+
+// Killed while its private copy of standard input exists, the tool still
+// removes it (TearDown checks that the temporary directory is empty).
+TEST_F(CliStdio, StopSignalLeavesNoPrivateCopy) {
+    test_image large(2000, 2000);
+    for (int y = 0; y < large.height; ++y)
+        for (int x = 0; x < large.width; ++x) large.set(x, y, {uint8_t(x), uint8_t(y), uint8_t(x ^ y), 255});
+    ASSERT_TRUE(write_png(dir.path("large.png"), large));
+    for (int stop : {SIGTERM, SIGINT}) {
+        const pid_t child = fork();
+        ASSERT_GE(child, 0);
+        if (child == 0) {
+            const int input = open(dir.path("large.png").c_str(), O_RDONLY);
+            dup2(input, STDIN_FILENO);
+            execl(IMGFILTER_CLI, IMGFILTER_CLI, "oil-paint", "--radius", "30", "-", dir.path("out.png").c_str(),
+                  static_cast<char*>(nullptr));
+            _exit(127);
+        }
+        // The copy appears once standard input was read whole; the filter then
+        // takes seconds on this picture.
+        for (int wait = 0; wait < 2000 && list_dir(dir.path("tmp")).empty(); ++wait)
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        EXPECT_FALSE(list_dir(dir.path("tmp")).empty());
+        kill(child, stop);
+        int status = 0;
+        ASSERT_EQ(waitpid(child, &status, 0), child);
+        EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == stop) << status;
+        EXPECT_TRUE(list_dir(dir.path("tmp")).empty()) << stop;
+    }
 }
