@@ -49,6 +49,25 @@ std::vector<std::string> lines(const std::string& text) {
     return result;
 }
 
+// Runs the tool with stdout and stderr on a pseudo-terminal of the given size
+// (the system's default when NULL) and returns all it drew there.
+std::string on_terminal(std::vector<const char*> argv, const winsize* size, int* status) {
+    argv.push_back(nullptr);
+    int terminal = -1;
+    const pid_t pid = forkpty(&terminal, nullptr, nullptr, size);
+    if (pid == 0) {
+        execv(argv[0], const_cast<char**>(argv.data()));
+        _exit(127);
+    }
+    std::string screen;
+    if (pid < 0) return screen;
+    char buffer[256];
+    for (ssize_t n; (n = read(terminal, buffer, sizeof buffer)) > 0;) screen.append(buffer, size_t(n));
+    close(terminal);
+    waitpid(pid, status, 0);
+    return screen;
+}
+
 }  // namespace
 
 TEST_F(CliBatch, OutputsAreNamedAfterInputsAndEqualSingleRuns) {
@@ -142,21 +161,10 @@ TEST_F(CliBatch, ProgressBarOnATerminal) {
     // The tool runs with stdout and stderr on a pseudo-terminal.
     const std::string out_dir = dir.path("out"), a = dir.path("a.png"), b = dir.path("b.bmp");
     for (bool quiet : {false, true}) {
-        int terminal = -1;
-        const pid_t pid = forkpty(&terminal, nullptr, nullptr, nullptr);
-        ASSERT_GE(pid, 0);
-        if (pid == 0) {
-            const char* argv[] = {IMGFILTER_CLI, "emboss", "-o", out_dir.c_str(), a.c_str(), b.c_str(),
-                                  quiet ? "--quiet" : "-j1", nullptr};
-            execv(IMGFILTER_CLI, const_cast<char**>(argv));
-            _exit(127);
-        }
-        std::string screen;
-        char buffer[256];
-        for (ssize_t n; (n = read(terminal, buffer, sizeof buffer)) > 0;) screen.append(buffer, size_t(n));
-        close(terminal);
         int status = 0;
-        waitpid(pid, &status, 0);
+        const std::string screen = on_terminal(
+            {IMGFILTER_CLI, "emboss", "-o", out_dir.c_str(), a.c_str(), b.c_str(), quiet ? "--quiet" : "-j1"},
+            nullptr, &status);
         EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
         if (quiet) {
             EXPECT_EQ(screen, "");
@@ -178,21 +186,10 @@ TEST_F(CliBatch, ProgressBarFitsANarrowTerminal) {
         winsize size{};
         size.ws_col = columns;
         size.ws_row = 24;
-        int terminal = -1;
-        const pid_t pid = forkpty(&terminal, nullptr, nullptr, &size);
-        ASSERT_GE(pid, 0);
-        if (pid == 0) {
-            const char* argv[] = {IMGFILTER_CLI, "emboss", "-o", out_dir.c_str(), "--overwrite",
-                                  long_name.c_str(), a.c_str(), long_name.c_str(), nullptr};
-            execv(IMGFILTER_CLI, const_cast<char**>(argv));
-            _exit(127);
-        }
-        std::string screen;
-        char buffer[256];
-        for (ssize_t n; (n = read(terminal, buffer, sizeof buffer)) > 0;) screen.append(buffer, size_t(n));
-        close(terminal);
         int status = 0;
-        waitpid(pid, &status, 0);
+        const std::string screen = on_terminal({IMGFILTER_CLI, "emboss", "-o", out_dir.c_str(), "--overwrite",
+                                                long_name.c_str(), a.c_str(), long_name.c_str()},
+                                               &size, &status);
         // Each redraw: carriage return, the line, erase to its end.
         std::size_t draws = 0;
         for (std::size_t at = 0; (at = screen.find('\r', at)) != std::string::npos; ++at) {
