@@ -1,7 +1,9 @@
 // Times every filter's worker on a 4000x3000 photograph decoded in memory
 // (filter only), and whole calls through the exported functions from a file to
 // a file of the same format. Run with --reference to time the plain reference
-// loops as well (slow: oil paint at radius 30 takes minutes).
+// loops as well (slow: oil paint at radius 30 takes minutes), and with
+// --path=avx2 (portable, avx2, avx512; may be repeated) to time other compiled
+// variants of the fast paths than the one the library would pick.
 #include <benchmark/benchmark.h>
 #include <unistd.h>
 
@@ -158,19 +160,21 @@ const char* path_name(code_path path) {
     }
 }
 
-void register_all(bool with_reference) {
-    std::vector<code_path> paths = {fastest_code_path()};
+// Each OpenCV operation runs right after the variants of the filter it is
+// compared with, so that all of them see the shared machine in about the same
+// state.
+void register_all(std::vector<code_path> paths, bool with_reference) {
     if (with_reference) paths.push_back(code_path::reference);
-    for (code_path path : paths) {
-        for (const filter_case& c : k_cases) {
+    for (const filter_case& c : k_cases) {
+        for (code_path path : paths) {
             const std::string name = std::string("filter/") + c.name + "/" + path_name(path);
             benchmark::RegisterBenchmark(name.c_str(), filter_only, c, path)
                 ->Unit(benchmark::kMillisecond)
                 ->UseRealTime();
-#ifdef IMGFILTER_BENCH_OPENCV
-            if (path == paths.front()) register_opencv_peer(c.name);
-#endif
         }
+#ifdef IMGFILTER_BENCH_OPENCV
+        register_opencv_peer(c.name);
+#endif
     }
     static const char* const bmp_filters[] = {"pixelate/1", "vignette/0.5", "blur/1.5",   "blur/10",
                                               "sharpen/4",  "kernel/3x3",   "emboss",     "edge_detect",
@@ -225,7 +229,8 @@ public:
             const auto ours = times_.find("filter/" + filter + "/" + path_name(path));
             if (ours == times_.end()) continue;
             if (!header) {
-                std::printf("\n%-16s %12s %12s %8s %12s %12s %8s\n", "filter", "imgfilter ms", "OpenCV ms", "ratio",
+                std::printf("\nimgfilter (%s) / OpenCV\n", path_name(path));
+                std::printf("%-16s %12s %12s %8s %12s %12s %8s\n", "filter", "imgfilter ms", "OpenCV ms", "ratio",
                             "imgf cpu ms", "OpenCV cpu", "ratio");
                 header = true;
             }
@@ -243,21 +248,36 @@ private:
 
 int main(int argc, char** argv) {
     bool with_reference = false;
+    std::vector<code_path> paths;
     std::vector<char*> args;
     for (int i = 0; i < argc; ++i) {
-        if (std::strcmp(argv[i], "--reference") == 0) with_reference = true;
-        else args.push_back(argv[i]);
+        const char* known[] = {"portable", "avx2", "avx512"};
+        const code_path known_path[] = {code_path::portable, code_path::avx2, code_path::avx512};
+        if (std::strcmp(argv[i], "--reference") == 0) {
+            with_reference = true;
+        } else if (std::strncmp(argv[i], "--path=", 7) == 0) {
+            int k = 0;
+            while (k < 3 && std::strcmp(argv[i] + 7, known[k]) != 0) ++k;
+            if (k == 3 || !code_path_available(known_path[k])) {
+                std::fprintf(stderr, "%s: not a path this processor can run\n", argv[i]);
+                return 1;
+            }
+            paths.push_back(known_path[k]);
+        } else {
+            args.push_back(argv[i]);
+        }
     }
+    if (paths.empty()) paths.push_back(fastest_code_path());
     int count = static_cast<int>(args.size());
     benchmark::Initialize(&count, args.data());
     if (benchmark::ReportUnrecognizedArguments(count, args.data())) return 1;
 #ifdef IMGFILTER_BENCH_OPENCV
     prepare_opencv_peers(photo().data(), k_width, k_height);
 #endif
-    register_all(with_reference);
+    register_all(paths, with_reference);
     ratio_reporter reporter;
     benchmark::RunSpecifiedBenchmarks(&reporter);
-    reporter.print_ratios(fastest_code_path());
+    for (code_path path : paths) reporter.print_ratios(path);
     benchmark::Shutdown();
     return 0;
 }
