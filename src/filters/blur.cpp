@@ -8,6 +8,7 @@
 // compute several neighbouring pixels side by side, one per vector lane, each
 // with the reference's products and sums in the reference's tap order.
 #include <cmath>
+#include <cstdint>
 
 #include "filters/filter.h"
 #include "simd/vectors.h"
@@ -285,7 +286,11 @@ int thunk_blur_with(filter_image* image, const void* params, code_path path) {
     const int padded = width + 2 * r + k_row_tail;
     const int stride = (width + k_row_tail - 1) / k_row_tail * k_row_tail;
     heap_ptr<float> source = heap_alloc<float>(3ull * padded);
-    heap_ptr<float> ring = heap_alloc<float>(static_cast<unsigned long long>(slots) * 3 * stride);
+    // One cache line more than the ring needs, so that the ring can start on
+    // a line: every record, and so every vector the vertical pass loads,
+    // then lies within one cache line instead of straddling two.
+    constexpr int line = 64 / sizeof(float);
+    heap_ptr<float> ring = heap_alloc<float>(static_cast<unsigned long long>(slots) * 3 * stride + line);
     if (!source || !ring) {
         set_err("blur: memory allocation failed for horizontal pass");
         return 0;
@@ -295,7 +300,9 @@ int thunk_blur_with(filter_image* image, const void* params, code_path path) {
         set_err("blur: memory allocation failed for vertical pass");
         return 0;
     }
-    const blur_rows rows{width, height, r, slots, padded, source.get(), ring.get(), column.get()};
+    float* const ring_start =
+        ring.get() + (line - reinterpret_cast<std::uintptr_t>(ring.get()) / sizeof(float) % line) % line;
+    const blur_rows rows{width, height, r, slots, padded, source.get(), ring_start, column.get()};
     blur_fast(image->pixels, rows, w, path);
     clear_err();
     return 1;
