@@ -166,10 +166,18 @@ IMGFILTER_ALWAYS_INLINE void split_row(const unsigned char* in, int count, short
     int x = 0;
 #if IMGFILTER_X86_VARIANTS
     if constexpr (lanes == 16) {
-        for (; x + 32 <= count; x += 32) split_colours32(in + x * 4, red + x, green + x, blue + x);
+        // Each step also asks for the same pixels of the next row.
+        for (; x + 32 <= count; x += 32) {
+            prefetch_at(in, (static_cast<std::size_t>(count) + x) * 4);
+            prefetch_at(in, (static_cast<std::size_t>(count) + x) * 4 + 64);
+            split_colours32(in + x * 4, red + x, green + x, blue + x);
+        }
     }
     if constexpr (lanes >= 8) {
-        for (; x + 16 <= count; x += 16) split_colours16(in + x * 4, red + x, green + x, blue + x);
+        for (; x + 16 <= count; x += 16) {
+            prefetch_at(in, (static_cast<std::size_t>(count) + x) * 4);
+            split_colours16(in + x * 4, red + x, green + x, blue + x);
+        }
     }
 #endif
     for (; x < count; ++x) {

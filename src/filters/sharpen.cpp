@@ -40,7 +40,14 @@ IMGFILTER_ALWAYS_INLINE void sharpen_image_body(unsigned char* pixels, const row
     const int end = band->width * 4;
     filter_rows_in_place(
         pixels, *band,
-        [&](int y, const unsigned char* in) IMGFILTER_LAMBDA_INLINE { widen_bytes(band->row(y, 0), in, end); },
+        [&](int y, const unsigned char* in) IMGFILTER_LAMBDA_INLINE {
+            // A cache line at a time, asking for the next row's on the way.
+            int* row = band->row(y, 0);
+            for (int x = 0; x < end; x += 64) {
+                prefetch_at(in, static_cast<std::size_t>(end) + x);
+                widen_bytes(row + x, in + x, end - x < 64 ? end - x : 64);
+            }
+        },
         [&](int y, unsigned char* out) IMGFILTER_LAMBDA_INLINE {
             const int* up = band->clamped(y - 1, 0);
             const int* mid = band->row(y, 0);
