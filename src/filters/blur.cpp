@@ -205,7 +205,9 @@ IMGFILTER_ALWAYS_INLINE void down_rows_body(const blur_rows* rows, const float* 
     for (int x = 0; x < width; x += strip, at += step) {
         unsigned char* out = pixels + static_cast<std::size_t>(y0) * row_bytes + static_cast<std::size_t>(x) * 4;
         int b = 0;
-        for (; b + 2 <= count; b += 2) down_strip<lanes, 2>(column + b, at, w, taps, out + b * row_bytes, row_bytes, width - x);
+        for (; b + 2 <= count; b += 2) {
+            down_strip<lanes, 2>(column + b, at, w, taps, out + b * row_bytes, row_bytes, width - x);
+        }
         if (b < count) down_strip<lanes, 1>(column + b, at, w, taps, out + b * row_bytes, row_bytes, width - x);
     }
 }

@@ -98,7 +98,8 @@ IMGFILTER_TARGET_AVX2 inline void split_colours16(const unsigned char* in, short
 // dword permute gathers each colour's bytes of all thirty-two pixels, and
 // each thirty-two bytes widen into shorts.
 IMGFILTER_TARGET_AVX512 inline void split_colours32(const unsigned char* in, short* red, short* green, short* blue) {
-    const __m512i group = _mm512_maskz_broadcast_i32x4(0xFFFF, _mm_setr_epi8(0, 4, 8, 12, 1, 5, 9, 13, 2, 6, 10, 14, 3, 7, 11, 15));
+    const __m512i group =
+        _mm512_maskz_broadcast_i32x4(0xFFFF, _mm_setr_epi8(0, 4, 8, 12, 1, 5, 9, 13, 2, 6, 10, 14, 3, 7, 11, 15));
     const __m512i a = _mm512_shuffle_epi8(_mm512_loadu_si512(in), group);
     const __m512i b = _mm512_shuffle_epi8(_mm512_loadu_si512(in + 64), group);
     // Dword 4i + c of a register holds colour c of its lane i's four pixels.
@@ -117,12 +118,14 @@ IMGFILTER_TARGET_AVX512 inline void split_colours32(const unsigned char* in, sho
 // under a mask that leaves the alpha bytes (and bytes past count) alone.
 template <int h>
 IMGFILTER_TARGET_AVX512 inline void emboss_greys16(const __m512i* sum, unsigned char* out, int count) {
-    const __m512 r = _mm512_maskz_cvtepi32_ps(0xFFFF, _mm512_maskz_cvtepi16_epi32(0xFFFF, _mm512_maskz_extracti64x4_epi64(0xFF, sum[0], h)));
-    const __m512 g = _mm512_maskz_cvtepi32_ps(0xFFFF, _mm512_maskz_cvtepi16_epi32(0xFFFF, _mm512_maskz_extracti64x4_epi64(0xFF, sum[1], h)));
-    const __m512 b = _mm512_maskz_cvtepi32_ps(0xFFFF, _mm512_maskz_cvtepi16_epi32(0xFFFF, _mm512_maskz_extracti64x4_epi64(0xFF, sum[2], h)));
-    __m512 a = _mm512_mul_ps(r, _mm512_set1_ps(0.299f));
-    a = _mm512_add_ps(a, _mm512_mul_ps(g, _mm512_set1_ps(0.587f)));
-    a = _mm512_add_ps(a, _mm512_mul_ps(b, _mm512_set1_ps(0.114f)));
+    __m512 c[3];
+    for (int i = 0; i < 3; ++i) {
+        const __m256i half = _mm512_maskz_extracti64x4_epi64(0xFF, sum[i], h);
+        c[i] = _mm512_maskz_cvtepi32_ps(0xFFFF, _mm512_maskz_cvtepi16_epi32(0xFFFF, half));
+    }
+    __m512 a = _mm512_mul_ps(c[0], _mm512_set1_ps(0.299f));
+    a = _mm512_add_ps(a, _mm512_mul_ps(c[1], _mm512_set1_ps(0.587f)));
+    a = _mm512_add_ps(a, _mm512_mul_ps(c[2], _mm512_set1_ps(0.114f)));
     a = _mm512_add_ps(a, _mm512_set1_ps(128.5f));
     // The sums keep a within about -1000 .. 1300: no NaN and no overflow of
     // the conversion, so truncating first and then clamping in integers
