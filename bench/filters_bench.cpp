@@ -1,8 +1,12 @@
 // Times every filter's worker on a 4000x3000 photograph decoded in memory
 // (filter only), and whole calls through the exported functions from a file to
 // a file of the same format. Run with --reference to time the plain reference
-// loops as well (slow: oil paint at radius 30 takes minutes).
+// loops as well (slow: oil paint at radius 30 takes minutes), and with
+// --path=avx2 (portable, avx2, avx512; may be repeated) to time other compiled
+// variants of the fast paths than the one the library would pick.
 #include <benchmark/benchmark.h>
+#include <sys/wait.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -145,16 +149,87 @@ int call_filter(const char* name, const char* in, const char* out) {
     return 0;
 }
 
+double clock_ms(clockid_t clock) {
+    timespec t{};
+    clock_gettime(clock, &t);
+    return t.tv_sec * 1e3 + t.tv_nsec / 1e6;
+}
+
+// The child's side of a whole call: one call in a process that has done
+// nothing else, its times and heap peak printed as one line for the parent.
+int first_call(const char* filter, const char* in, const char* out) {
+    heap_peak_reset();
+    const double real = clock_ms(CLOCK_MONOTONIC);
+    const double cpu = clock_ms(CLOCK_PROCESS_CPUTIME_ID);
+    const int ok = call_filter(filter, in, out);
+    std::printf("%d %.6f %.6f %lld\n", ok, clock_ms(CLOCK_MONOTONIC) - real, clock_ms(CLOCK_PROCESS_CPUTIME_ID) - cpu,
+                heap_peak_bytes());
+    return ok ? 0 : 1;
+}
+
+struct call_result {
+    int ok = 0;
+    double real_ms = 0, cpu_ms = 0;
+    long long peak = 0;
+};
+
+// Runs first_call in a fresh copy of this program (started again with
+// --first-call), so that the call sees what a host's first call sees: every
+// block it takes is new to the process and faults its pages in as it first
+// touches them, and nothing is left over from earlier runs to reuse.
+call_result run_first_call(const char* filter, const std::string& in, const std::string& out) {
+    call_result result;
+    int channel[2];
+    if (pipe(channel) != 0) return result;
+    const pid_t child = fork();
+    if (child == 0) {
+        dup2(channel[1], STDOUT_FILENO);
+        close(channel[0]);
+        close(channel[1]);
+        execl("/proc/self/exe", "imgfilter_bench", "--first-call", filter, in.c_str(), out.c_str(),
+              static_cast<char*>(nullptr));
+        _exit(127);
+    }
+    close(channel[1]);
+    if (child > 0) {
+        char line[128] = {};
+        FILE* from_child = fdopen(channel[0], "r");
+        if (from_child) {
+            if (!std::fgets(line, sizeof line, from_child) ||
+                std::sscanf(line, "%d %lf %lf %lld", &result.ok, &result.real_ms, &result.cpu_ms, &result.peak) != 4)
+                result.ok = 0;
+            std::fclose(from_child);
+        } else {
+            close(channel[0]);
+        }
+        int status = 0;
+        waitpid(child, &status, 0);
+    } else {
+        close(channel[0]);
+    }
+    return result;
+}
+
+// Times are the child's own, of the call alone (not of starting the process):
+// the benchmark's time is the call's real time, "cpu ms" its CPU time (page
+// faults included), "peak MB" the most it held on the heap at once.
 void whole_call(benchmark::State& state, const char* filter, const char* extension) {
     const std::string in = photo_file(extension);
     const std::string out = scratch_path((std::string("out.") + extension).c_str());
     long long peak = 0;
+    double cpu = 0;
     for (auto _ : state) {
-        heap_peak_reset();
-        if (!call_filter(filter, in.c_str(), out.c_str())) state.SkipWithError(imgfilter_last_error());
-        if (heap_peak_bytes() > peak) peak = heap_peak_bytes();
+        const call_result call = run_first_call(filter, in, out);
+        if (!call.ok) {
+            state.SkipWithError("the call failed");
+            break;
+        }
+        state.SetIterationTime(call.real_ms / 1e3);
+        cpu += call.cpu_ms;
+        if (call.peak > peak) peak = call.peak;
     }
     state.counters["MP/s"] = benchmark::Counter(k_megapixels, benchmark::Counter::kIsIterationInvariantRate);
+    state.counters["cpu ms"] = benchmark::Counter(cpu, benchmark::Counter::kAvgIterations);
     state.counters["peak MB"] = static_cast<double>(peak) / k_bytes_per_megabyte;
 }
 
@@ -167,19 +242,21 @@ const char* path_name(code_path path) {
     }
 }
 
-void register_all(bool with_reference) {
-    std::vector<code_path> paths = {fastest_code_path()};
+// Each OpenCV operation runs right after the variants of the filter it is
+// compared with, so that all of them see the shared machine in about the same
+// state.
+void register_all(std::vector<code_path> paths, bool with_reference) {
     if (with_reference) paths.push_back(code_path::reference);
-    for (code_path path : paths) {
-        for (const filter_case& c : k_cases) {
+    for (const filter_case& c : k_cases) {
+        for (code_path path : paths) {
             const std::string name = std::string("filter/") + c.name + "/" + path_name(path);
             benchmark::RegisterBenchmark(name.c_str(), filter_only, c, path)
                 ->Unit(benchmark::kMillisecond)
                 ->UseRealTime();
-#ifdef IMGFILTER_BENCH_OPENCV
-            if (path == paths.front()) register_opencv_peer(c.name);
-#endif
         }
+#ifdef IMGFILTER_BENCH_OPENCV
+        register_opencv_peer(c.name);
+#endif
     }
     static const char* const bmp_filters[] = {"pixelate/1", "vignette/0.5", "blur/1.5",   "blur/10",
                                               "sharpen/4",  "kernel/3x3",   "emboss",     "edge_detect",
@@ -187,14 +264,14 @@ void register_all(bool with_reference) {
     for (const char* f : bmp_filters) {
         benchmark::RegisterBenchmark((std::string("call/bmp/") + f).c_str(), whole_call, f, "bmp")
             ->Unit(benchmark::kMillisecond)
-            ->UseRealTime();
+            ->UseManualTime();
     }
     for (const char* extension : {"png", "jpg"}) {
         for (const char* f : {"pixelate/1", "blur/1.5"}) {
             benchmark::RegisterBenchmark((std::string("call/") + extension + "/" + f).c_str(), whole_call, f,
                                          extension)
                 ->Unit(benchmark::kMillisecond)
-                ->UseRealTime();
+                ->UseManualTime();
         }
     }
 }
@@ -234,7 +311,8 @@ public:
             const auto ours = times_.find("filter/" + filter + "/" + path_name(path));
             if (ours == times_.end()) continue;
             if (!header) {
-                std::printf("\n%-16s %12s %12s %8s %12s %12s %8s\n", "filter", "imgfilter ms", "OpenCV ms", "ratio",
+                std::printf("\nimgfilter (%s) / OpenCV\n", path_name(path));
+                std::printf("%-16s %12s %12s %8s %12s %12s %8s\n", "filter", "imgfilter ms", "OpenCV ms", "ratio",
                             "imgf cpu ms", "OpenCV cpu", "ratio");
                 header = true;
             }
@@ -251,22 +329,38 @@ private:
 }  // namespace
 
 int main(int argc, char** argv) {
+    if (argc == 5 && std::strcmp(argv[1], "--first-call") == 0) return first_call(argv[2], argv[3], argv[4]);
     bool with_reference = false;
+    std::vector<code_path> paths;
     std::vector<char*> args;
     for (int i = 0; i < argc; ++i) {
-        if (std::strcmp(argv[i], "--reference") == 0) with_reference = true;
-        else args.push_back(argv[i]);
+        const char* known[] = {"portable", "avx2", "avx512"};
+        const code_path known_path[] = {code_path::portable, code_path::avx2, code_path::avx512};
+        if (std::strcmp(argv[i], "--reference") == 0) {
+            with_reference = true;
+        } else if (std::strncmp(argv[i], "--path=", 7) == 0) {
+            int k = 0;
+            while (k < 3 && std::strcmp(argv[i] + 7, known[k]) != 0) ++k;
+            if (k == 3 || !code_path_available(known_path[k])) {
+                std::fprintf(stderr, "%s: not a path this processor can run\n", argv[i]);
+                return 1;
+            }
+            paths.push_back(known_path[k]);
+        } else {
+            args.push_back(argv[i]);
+        }
     }
+    if (paths.empty()) paths.push_back(fastest_code_path());
     int count = static_cast<int>(args.size());
     benchmark::Initialize(&count, args.data());
     if (benchmark::ReportUnrecognizedArguments(count, args.data())) return 1;
 #ifdef IMGFILTER_BENCH_OPENCV
     prepare_opencv_peers(photo().data(), k_width, k_height);
 #endif
-    register_all(with_reference);
+    register_all(paths, with_reference);
     ratio_reporter reporter;
     benchmark::RunSpecifiedBenchmarks(&reporter);
-    reporter.print_ratios(fastest_code_path());
+    for (code_path path : paths) reporter.print_ratios(path);
     benchmark::Shutdown();
     return 0;
 }

@@ -8,6 +8,7 @@
 // compute several neighbouring pixels side by side, one per vector lane, each
 // with the reference's products and sums in the reference's tap order.
 #include <cmath>
+#include <cstdint>
 
 #include "filters/filter.h"
 #include "simd/vectors.h"
@@ -154,6 +155,36 @@ IMGFILTER_ALWAYS_INLINE ints<lanes> mean_bytes(floats<lanes> mean) {
     return v > 255 ? 255 : v;
 }
 
+// Output rows b .. b + n - 1 of a block in one strip (n is 1 or 2): each row's
+// six sums (two vectors of each colour) over the taps in order. Two rows at
+// once give twelve sums that do not wait for each other, enough to keep the
+// adders busy while each sum waits for its previous addition.
+template <int lanes, int n>
+IMGFILTER_ALWAYS_INLINE void down_strip(const float* const* column, std::size_t at, const float* w, int taps,
+                                        unsigned char* out, std::size_t row_bytes, int left) {
+    constexpr int strip = 2 * lanes;
+    floats<lanes> sum[n][6];
+    for (int b = 0; b < n; ++b) {
+        const float* q = column[b] + at;
+        for (int v = 0; v < 6; ++v) sum[b][v] = load_lanes<lanes>(q + v / 2 * strip + v % 2 * lanes) * w[0];
+    }
+    for (int k = 1; k < taps; ++k) {
+        for (int b = 0; b < n; ++b) {
+            const float* q = column[b + k] + at;
+            for (int v = 0; v < 6; ++v) sum[b][v] += load_lanes<lanes>(q + v / 2 * strip + v % 2 * lanes) * w[k];
+        }
+    }
+    for (int b = 0; b < n; ++b) {
+        unsigned char* o = out + b * row_bytes;
+        store_colours<lanes>(o, left, mean_bytes<lanes>(sum[b][0]), mean_bytes<lanes>(sum[b][2]),
+                             mean_bytes<lanes>(sum[b][4]));
+        if (left > lanes) {
+            store_colours<lanes>(o + lanes * 4, left - lanes, mean_bytes<lanes>(sum[b][1]),
+                                 mean_bytes<lanes>(sum[b][3]), mean_bytes<lanes>(sum[b][5]));
+        }
+    }
+}
+
 // The vertical pass for output rows y0 .. y0 + count - 1, written over those
 // image rows' colours. Going across the row a strip at a time, and down the
 // block of rows within each strip, keeps the strip's part of the band in
@@ -169,33 +200,15 @@ IMGFILTER_ALWAYS_INLINE void down_rows_body(const blur_rows* rows, const float* 
     constexpr int strip = 2 * lanes;
     for (int j = 0; j < span; ++j) column[j] = rows->record(clamp_coord(y0 - r + j, rows->height), strip);
     const std::size_t step = rows->strip_step(strip);
+    const std::size_t row_bytes = static_cast<std::size_t>(width) * 4;
     std::size_t at = 0;  // the strip's offset from the first strip
     for (int x = 0; x < width; x += strip, at += step) {
-        const int n = width - x;
-        for (int b = 0; b < count; ++b) {
-            const float* const* source = column + b;
-            const float* q0 = source[0] + at;
-            floats<lanes> r0 = load_lanes<lanes>(q0) * w[0], r1 = load_lanes<lanes>(q0 + lanes) * w[0];
-            floats<lanes> g0 = load_lanes<lanes>(q0 + strip) * w[0];
-            floats<lanes> g1 = load_lanes<lanes>(q0 + strip + lanes) * w[0];
-            floats<lanes> b0 = load_lanes<lanes>(q0 + 2 * strip) * w[0];
-            floats<lanes> b1 = load_lanes<lanes>(q0 + 2 * strip + lanes) * w[0];
-            for (int k = 1; k < taps; ++k) {
-                const float* q = source[k] + at;
-                r0 += load_lanes<lanes>(q) * w[k];
-                r1 += load_lanes<lanes>(q + lanes) * w[k];
-                g0 += load_lanes<lanes>(q + strip) * w[k];
-                g1 += load_lanes<lanes>(q + strip + lanes) * w[k];
-                b0 += load_lanes<lanes>(q + 2 * strip) * w[k];
-                b1 += load_lanes<lanes>(q + 2 * strip + lanes) * w[k];
-            }
-            unsigned char* out = pixels + (static_cast<std::size_t>(y0 + b) * width + x) * 4;
-            store_colours<lanes>(out, n, mean_bytes<lanes>(r0), mean_bytes<lanes>(g0), mean_bytes<lanes>(b0));
-            if (n > lanes) {
-                store_colours<lanes>(out + lanes * 4, n - lanes, mean_bytes<lanes>(r1), mean_bytes<lanes>(g1),
-                                     mean_bytes<lanes>(b1));
-            }
+        unsigned char* out = pixels + static_cast<std::size_t>(y0) * row_bytes + static_cast<std::size_t>(x) * 4;
+        int b = 0;
+        for (; b + 2 <= count; b += 2) {
+            down_strip<lanes, 2>(column + b, at, w, taps, out + b * row_bytes, row_bytes, width - x);
         }
+        if (b < count) down_strip<lanes, 1>(column + b, at, w, taps, out + b * row_bytes, row_bytes, width - x);
     }
 }
 
@@ -285,7 +298,11 @@ int thunk_blur_with(filter_image* image, const void* params, code_path path) {
     const int padded = width + 2 * r + k_row_tail;
     const int stride = (width + k_row_tail - 1) / k_row_tail * k_row_tail;
     heap_ptr<float> source = heap_alloc<float>(3ull * padded);
-    heap_ptr<float> ring = heap_alloc<float>(static_cast<unsigned long long>(slots) * 3 * stride);
+    // One cache line more than the ring needs, so that the ring can start on
+    // a line: every record, and so every vector the vertical pass loads,
+    // then lies within one cache line instead of straddling two.
+    constexpr int line = 64 / sizeof(float);
+    heap_ptr<float> ring = heap_alloc<float>(static_cast<unsigned long long>(slots) * 3 * stride + line);
     if (!source || !ring) {
         set_err("blur: memory allocation failed for horizontal pass");
         return 0;
@@ -295,7 +312,9 @@ int thunk_blur_with(filter_image* image, const void* params, code_path path) {
         set_err("blur: memory allocation failed for vertical pass");
         return 0;
     }
-    const blur_rows rows{width, height, r, slots, padded, source.get(), ring.get(), column.get()};
+    float* const ring_start =
+        ring.get() + (line - reinterpret_cast<std::uintptr_t>(ring.get()) / sizeof(float) % line) % line;
+    const blur_rows rows{width, height, r, slots, padded, source.get(), ring_start, column.get()};
     blur_fast(image->pixels, rows, w, path);
     clear_err();
     return 1;

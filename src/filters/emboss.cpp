@@ -89,13 +89,98 @@ IMGFILTER_TARGET_AVX2 inline void split_colours16(const unsigned char* in, short
 }
 #endif
 
+#if IMGFILTER_X86_VARIANTS
+// (The masked forms of the intrinsics below: the plain ones start from
+// undefined registers, which GCC warns of.)
+//
+// Thirty-two RGBA pixels into thirty-two R, G and B values each: a byte
+// shuffle groups each sixteen-byte lane's pixels by colour, a two-register
+// dword permute gathers each colour's bytes of all thirty-two pixels, and
+// each thirty-two bytes widen into shorts.
+IMGFILTER_TARGET_AVX512 inline void split_colours32(const unsigned char* in, short* red, short* green, short* blue) {
+    const __m512i group =
+        _mm512_maskz_broadcast_i32x4(0xFFFF, _mm_setr_epi8(0, 4, 8, 12, 1, 5, 9, 13, 2, 6, 10, 14, 3, 7, 11, 15));
+    const __m512i a = _mm512_shuffle_epi8(_mm512_loadu_si512(in), group);
+    const __m512i b = _mm512_shuffle_epi8(_mm512_loadu_si512(in + 64), group);
+    // Dword 4i + c of a register holds colour c of its lane i's four pixels.
+    const __m512i red_green = _mm512_permutex2var_epi32(
+        a, _mm512_setr_epi32(0, 4, 8, 12, 16, 20, 24, 28, 1, 5, 9, 13, 17, 21, 25, 29), b);
+    const __m512i blue_ = _mm512_permutex2var_epi32(
+        a, _mm512_setr_epi32(2, 6, 10, 14, 18, 22, 26, 30, 3, 7, 11, 15, 19, 23, 27, 31), b);
+    _mm512_storeu_si512(red, _mm512_cvtepu8_epi16(_mm512_maskz_extracti64x4_epi64(0xFF, red_green, 0)));
+    _mm512_storeu_si512(green, _mm512_cvtepu8_epi16(_mm512_maskz_extracti64x4_epi64(0xFF, red_green, 1)));
+    _mm512_storeu_si512(blue, _mm512_cvtepu8_epi16(_mm512_maskz_extracti64x4_epi64(0xFF, blue_, 0)));
+}
+
+// Sixteen greys from half h of the sums of thirty-two pixels, written over the
+// colours of out's first count (at most sixteen) pixels; alpha stays. The
+// grey is spread over each pixel's colour bytes by a byte shuffle and stored
+// under a mask that leaves the alpha bytes (and bytes past count) alone.
+template <int h>
+IMGFILTER_TARGET_AVX512 inline void emboss_greys16(const __m512i* sum, unsigned char* out, int count) {
+    __m512 c[3];
+    for (int i = 0; i < 3; ++i) {
+        const __m256i half = _mm512_maskz_extracti64x4_epi64(0xFF, sum[i], h);
+        c[i] = _mm512_maskz_cvtepi32_ps(0xFFFF, _mm512_maskz_cvtepi16_epi32(0xFFFF, half));
+    }
+    __m512 a = _mm512_mul_ps(c[0], _mm512_set1_ps(0.299f));
+    a = _mm512_add_ps(a, _mm512_mul_ps(c[1], _mm512_set1_ps(0.587f)));
+    a = _mm512_add_ps(a, _mm512_mul_ps(c[2], _mm512_set1_ps(0.114f)));
+    a = _mm512_add_ps(a, _mm512_set1_ps(128.5f));
+    // The sums keep a within about -1000 .. 1300: no NaN and no overflow of
+    // the conversion, so truncating first and then clamping in integers
+    // gives truncate_to_byte's byte.
+    const __m512i grey = _mm512_maskz_min_epi32(
+        0xFFFF, _mm512_maskz_max_epi32(0xFFFF, _mm512_maskz_cvttps_epi32(0xFFFF, a), _mm512_setzero_si512()),
+        _mm512_set1_epi32(255));
+    const __m512i spread = _mm512_maskz_broadcast_i32x4(
+        0xFFFF, _mm_setr_epi8(0, 0, 0, -1, 4, 4, 4, -1, 8, 8, 8, -1, 12, 12, 12, -1));
+    const __mmask64 colour_bytes = 0x7777777777777777ull;
+    const __mmask64 in_row = count >= 16 ? ~0ull : (1ull << (4 * count)) - 1;
+    _mm512_mask_storeu_epi8(out, colour_bytes & in_row, _mm512_shuffle_epi8(grey, spread));
+}
+
+// One output row from the planes of the rows above, at and below it, written
+// over the colours of out, thirty-two pixels a step: the sums in 16-bit
+// lanes, the brightness of each sixteen in float lanes.
+IMGFILTER_TARGET_AVX512 void emboss_row32(const short* const* up, const short* const* mid, const short* const* down,
+                                          unsigned char* out, int width) {
+    for (int x = 0; x < width; x += 32) {
+        __m512i sum[3];
+        for (int c = 0; c < 3; ++c) {
+            // Integer sums: the order of the terms does not matter.
+            const __m512i up_left = _mm512_loadu_si512(up[c] + x - 1);
+            const __m512i down_right = _mm512_loadu_si512(down[c] + x + 1);
+            __m512i v = _mm512_sub_epi16(_mm512_loadu_si512(mid[c] + x + 1), _mm512_loadu_si512(mid[c] + x - 1));
+            v = _mm512_sub_epi16(v, _mm512_loadu_si512(up[c] + x));
+            v = _mm512_add_epi16(v, _mm512_loadu_si512(down[c] + x));
+            const __m512i diagonal = _mm512_sub_epi16(down_right, up_left);
+            sum[c] = _mm512_add_epi16(_mm512_add_epi16(v, diagonal), diagonal);
+        }
+        emboss_greys16<0>(sum, out + x * 4, width - x);
+        if (x + 16 < width) emboss_greys16<1>(sum, out + (x + 16) * 4, width - x - 16);
+    }
+}
+#endif
+
 // Row of count pixels into planes of R, G and B shorts.
 template <int lanes>
 IMGFILTER_ALWAYS_INLINE void split_row(const unsigned char* in, int count, short* red, short* green, short* blue) {
     int x = 0;
 #if IMGFILTER_X86_VARIANTS
+    if constexpr (lanes == 16) {
+        // Each step also asks for the same pixels of the next row.
+        for (; x + 32 <= count; x += 32) {
+            prefetch_at(in, (static_cast<std::size_t>(count) + x) * 4);
+            prefetch_at(in, (static_cast<std::size_t>(count) + x) * 4 + 64);
+            split_colours32(in + x * 4, red + x, green + x, blue + x);
+        }
+    }
     if constexpr (lanes >= 8) {
-        for (; x + 16 <= count; x += 16) split_colours16(in + x * 4, red + x, green + x, blue + x);
+        for (; x + 16 <= count; x += 16) {
+            prefetch_at(in, (static_cast<std::size_t>(count) + x) * 4);
+            split_colours16(in + x * 4, red + x, green + x, blue + x);
+        }
     }
 #endif
     for (; x < count; ++x) {
@@ -145,6 +230,12 @@ IMGFILTER_ALWAYS_INLINE void emboss_image_body(unsigned char* pixels, const row_
                 mid[c] = band->row(y, c);
                 down[c] = band->clamped(y + 1, c);
             }
+#if IMGFILTER_X86_VARIANTS
+            if constexpr (lanes == 16) {
+                emboss_row32(up, mid, down, out, width);
+                return;
+            }
+#endif
             constexpr int wide = 2 * lanes;
             for (int x = 0; x < width; x += wide) {
                 shorts<wide> sum[3];

@@ -5,6 +5,9 @@
 #ifndef IMGFILTER_SIMD_VECTORS_H
 #define IMGFILTER_SIMD_VECTORS_H
 
+#include <cstddef>
+#include <cstdint>
+
 #include "common/image.h"
 #include "simd/code_path.h"
 
@@ -110,13 +113,25 @@ IMGFILTER_ALWAYS_INLINE void store_colours(unsigned char* out, int count, ints<l
     }
 }
 
+// Asks for the cache line at offset bytes from p ahead of its use. Fast paths
+// that read an image a row at a time, in order, ask for the same pixels of
+// the next row as they read this one: the processor's own prefetching, which
+// follows this row's stream only, leaves much of each row's first reading
+// waiting for memory. The address is formed as a number because it may lie
+// past the image, where a pointer may not point; a prefetch never faults.
+IMGFILTER_ALWAYS_INLINE void prefetch_at(const void* p, std::size_t offset) {
+    __builtin_prefetch(reinterpret_cast<const void*>(reinterpret_cast<std::uintptr_t>(p) + offset));
+}
+
 // The R, G and B bytes of count pixels from in, as floats in three planes:
 // each pixel read as one word, its bytes taken out by shifts, which costs
-// far less than taking every fourth byte three times over.
+// far less than taking every fourth byte three times over. It asks for the
+// next row's pixels on the way.
 template <int lanes>
 IMGFILTER_ALWAYS_INLINE void split_colours(const unsigned char* in, int count, float* red, float* green, float* blue) {
     int x = 0;
     for (; x + lanes <= count; x += lanes) {
+        prefetch_at(in, (static_cast<std::size_t>(count) + x) * 4);  // the next row
         words<lanes> w;
         __builtin_memcpy(&w, in + x * 4, sizeof w);
         const ints<lanes> r_bytes = reinterpret_cast<ints<lanes>>((w >> k_red_shift) & 0xFFu);
