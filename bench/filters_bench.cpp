@@ -38,8 +38,6 @@ const std::vector<unsigned char>& photo() {
     return pixels;
 }
 
-typedef int (*worker_with)(filter_image*, const void*, code_path);
-
 const float k_sharpen_3x3[9] = {0, -1, 0, -1, 5, -1, 0, -1, 0};
 const float k_soft_5x5[25] = {1 / 25.f, 1 / 25.f, 1 / 25.f, 1 / 25.f, 1 / 25.f, 1 / 25.f, 1 / 25.f,
                               1 / 25.f, 1 / 25.f, 1 / 25.f, 1 / 25.f, 1 / 25.f, 1 / 25.f, 1 / 25.f,
@@ -48,41 +46,39 @@ const float k_soft_5x5[25] = {1 / 25.f, 1 / 25.f, 1 / 25.f, 1 / 25.f, 1 / 25.f, 
 
 struct filter_case {
     const char* name;
-    worker_with worker;
+    filter_id filter;
     float f;
     int i;
     kernel_params kernel;
     // The record the worker reads, by the kind of parameter the filter table gives it.
     const void* params() const {
-        for (int n = 0; n < k_filter_count; ++n) {
-            if (k_filters[n].worker_with != worker) continue;
-            switch (k_filters[n].kind) {
-                case param_kind::real: return &f;
-                case param_kind::integer: return &i;
-                case param_kind::weights: return &kernel;
-                case param_kind::none: return nullptr;
-            }
+        switch (filter_of(filter).kind) {
+            case param_kind::real: return &f;
+            case param_kind::integer: return &i;
+            case param_kind::weights: return &kernel;
+            case param_kind::none: break;
         }
         return nullptr;
     }
+    int run(filter_image* image, code_path path) const { return filter_of(filter).worker_with(image, params(), path); }
 };
 
 const filter_case k_cases[] = {
-    {"vignette/0.5", thunk_vignette_with, 0.5f, 0, {}},
-    {"blur/1.5", thunk_blur_with, 1.5f, 0, {}},
-    {"blur/10", thunk_blur_with, 10.0f, 0, {}},
-    {"blur/50", thunk_blur_with, 50.0f, 0, {}},
-    {"sharpen/4", thunk_sharpen_with, 4.0f, 0, {}},
-    {"kernel/3x3", thunk_kernel_with, 0, 0, {k_sharpen_3x3, 3}},
-    {"kernel/5x5", thunk_kernel_with, 0, 0, {k_soft_5x5, 5}},
-    {"emboss", thunk_emboss_with, 0, 0, {}},
-    {"edge_detect", thunk_edge_detect_with, 0, 0, {}},
-    {"denoise/3", thunk_denoise_with, 0, 3, {}},
-    {"denoise/8", thunk_denoise_with, 0, 8, {}},
-    {"pixelate/16", thunk_pixelate_with, 0, 16, {}},
-    {"oil_paint/3", thunk_oil_paint_with, 0, 3, {}},
-    {"oil_paint/10", thunk_oil_paint_with, 0, 10, {}},
-    {"oil_paint/30", thunk_oil_paint_with, 0, 30, {}},
+    {"vignette/0.5", filter_id::vignette, 0.5f, 0, {}},
+    {"blur/1.5", filter_id::blur, 1.5f, 0, {}},
+    {"blur/10", filter_id::blur, 10.0f, 0, {}},
+    {"blur/50", filter_id::blur, 50.0f, 0, {}},
+    {"sharpen/4", filter_id::sharpen, 4.0f, 0, {}},
+    {"kernel/3x3", filter_id::kernel, 0, 0, {k_sharpen_3x3, 3}},
+    {"kernel/5x5", filter_id::kernel, 0, 0, {k_soft_5x5, 5}},
+    {"emboss", filter_id::emboss, 0, 0, {}},
+    {"edge_detect", filter_id::edge_detect, 0, 0, {}},
+    {"denoise/3", filter_id::denoise, 0, 3, {}},
+    {"denoise/8", filter_id::denoise, 0, 8, {}},
+    {"pixelate/16", filter_id::pixelate, 0, 16, {}},
+    {"oil_paint/3", filter_id::oil_paint, 0, 3, {}},
+    {"oil_paint/10", filter_id::oil_paint, 0, 10, {}},
+    {"oil_paint/30", filter_id::oil_paint, 0, 30, {}},
 };
 
 constexpr double k_bytes_per_megabyte = 1e6;
@@ -100,7 +96,7 @@ void filter_only(benchmark::State& state, const filter_case& c, code_path path) 
         std::memcpy(image.pixels, source.data(), source.size());
         heap_peak_reset();
         state.ResumeTiming();
-        if (!c.worker(&image, c.params(), path)) state.SkipWithError(imgfilter_last_error());
+        if (!c.run(&image, path)) state.SkipWithError(imgfilter_last_error());
         benchmark::DoNotOptimize(image.pixels);
         state.PauseTiming();
         if (heap_peak_bytes() > extra) extra = heap_peak_bytes();
