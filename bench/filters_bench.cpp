@@ -107,13 +107,29 @@ void filter_only(benchmark::State& state, const filter_case& c, code_path path) 
     state.counters["extra MB"] = static_cast<double>(extra) / k_bytes_per_megabyte;
 }
 
-std::string scratch_path(const char* name) {
-    static const std::string dir = [] {
+// The benchmark's files (the photograph in each format, the outputs), in a
+// directory of their own that goes with them when the program ends.
+struct scratch_directory {
+    std::string path;
+    scratch_directory() {
         char pattern[] = "/tmp/imgfilter-bench-XXXXXX";
-        const char* made = mkdtemp(pattern);
-        return std::string(made ? made : "/tmp");
-    }();
-    return dir + "/" + name;
+        if (!mkdtemp(pattern)) {
+            std::perror("imgfilter_bench: cannot make a scratch directory");
+            std::exit(1);
+        }
+        path = pattern;
+    }
+    ~scratch_directory() {
+        for (const char* kind : {"photo", "out"})
+            for (const char* extension : {"bmp", "png", "jpg"})
+                unlink((path + "/" + kind + "." + extension).c_str());
+        rmdir(path.c_str());
+    }
+};
+
+std::string scratch_path(const char* name) {
+    static const scratch_directory dir;
+    return dir.path + "/" + name;
 }
 
 // The photograph as a file of each format, written once.
