@@ -51,11 +51,6 @@ void remove_on_signal(int signal_number) {
 
 private_temp_dir::~private_temp_dir() {
     if (path_.empty()) return;
-    if (removes_on_signal_) {
-        for (std::size_t i = 0; i < sizeof k_stop_signals / sizeof k_stop_signals[0]; ++i)
-            sigaction(k_stop_signals[i], &s_previous[i], nullptr);
-        s_signal_path[0] = '\0';
-    }
     // Only this process writes here and it makes no subdirectories, so the
     // entries are plain files (or the library's leftovers beside its output).
     if (DIR* dir = opendir(path_.c_str())) {
@@ -68,6 +63,12 @@ private_temp_dir::~private_temp_dir() {
         for (const std::string& name : names) unlink(path(name).c_str());
     }
     rmdir(path_.c_str());
+    // Only now that the directory is gone: a signal meanwhile still removes it.
+    if (removes_on_signal_) {
+        for (std::size_t i = 0; i < sizeof k_stop_signals / sizeof k_stop_signals[0]; ++i)
+            sigaction(k_stop_signals[i], &s_previous[i], nullptr);
+        s_signal_path[0] = '\0';
+    }
 }
 
 bool private_temp_dir::create(std::string* error) {
@@ -76,9 +77,17 @@ bool private_temp_dir::create(std::string* error) {
     pattern += "/imgfilter-XXXXXX";
     std::vector<char> name(pattern.begin(), pattern.end());
     name.push_back('\0');
+    // The stop signals wait while the directory comes into being and its
+    // removal on a signal is set up, so none can end the process in between.
+    sigset_t stops, previous_mask;
+    sigemptyset(&stops);
+    for (int stop : k_stop_signals) sigaddset(&stops, stop);
+    sigprocmask(SIG_BLOCK, &stops, &previous_mask);
     // mkdtemp makes the directory with mode 0700 under a name no one held.
     if (!mkdtemp(name.data())) {
-        *error = std::string("cannot create a temporary directory: ") + std::strerror(errno);
+        const int failure = errno;
+        sigprocmask(SIG_SETMASK, &previous_mask, nullptr);
+        *error = std::string("cannot create a temporary directory: ") + std::strerror(failure);
         return false;
     }
     path_ = name.data();
@@ -96,6 +105,7 @@ bool private_temp_dir::create(std::string* error) {
             if (s_previous[i].sa_handler == SIG_DFL) sigaction(k_stop_signals[i], &action, nullptr);
         }
     }
+    sigprocmask(SIG_SETMASK, &previous_mask, nullptr);
     return true;
 }
 
