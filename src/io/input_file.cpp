@@ -6,6 +6,8 @@
 #  include <fcntl.h>
 #  include <sys/stat.h>
 #  include <unistd.h>
+
+#  include "io/descriptor.h"
 #endif
 
 #include "io/image_file.h"
@@ -40,11 +42,6 @@ bool read_whole_file(const char* path, file_bytes* file) {
 
 #else
 
-struct descriptor_closer {
-    int fd;
-    ~descriptor_closer() { close(fd); }
-};
-
 bool read_exactly(int fd, unsigned char* data, std::size_t size) {
     while (size > 0) {
         const ssize_t n = read(fd, data, size);
@@ -64,9 +61,9 @@ bool read_exactly(int fd, unsigned char* data, std::size_t size) {
 bool read_whole_file(const char* path, file_bytes* file) {
     struct stat info;
     if (stat(path, &info) != 0 || !S_ISREG(info.st_mode)) return false;
-    const int fd = open(path, O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    const descriptor input(open(path, O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
+    const int fd = input.get();
     if (fd < 0) return false;
-    descriptor_closer closer{fd};
     if (fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) return false;
     const int flags = fcntl(fd, F_GETFL);
     if (flags < 0 || fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != 0) return false;

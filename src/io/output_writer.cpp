@@ -12,6 +12,8 @@
 #  include <sys/resource.h>
 #  include <sys/stat.h>
 #  include <unistd.h>
+
+#  include "io/descriptor.h"
 #endif
 
 namespace {
@@ -48,25 +50,6 @@ private:
     sigset_t previous_;
     bool was_pending_ = false;
     bool held_ = false;
-};
-
-class descriptor {
-public:
-    explicit descriptor(int fd) : fd_(fd) {}
-    ~descriptor() {
-        if (fd_ >= 0) close(fd_);
-    }
-    descriptor(const descriptor&) = delete;
-    descriptor& operator=(const descriptor&) = delete;
-    int get() const { return fd_; }
-    bool close_checked() {
-        const int fd = fd_;
-        fd_ = -1;
-        return close(fd) == 0;
-    }
-
-private:
-    int fd_;
 };
 
 // A regular file about to be overwritten in place must take the whole new
