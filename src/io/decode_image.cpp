@@ -3,6 +3,7 @@
 #include <cstddef>
 #include <cstdio>
 
+#include "io/bmp_reader.h"
 #include "io/decode_guards.h"
 #include "stb_image.h"
 
@@ -26,6 +27,7 @@ bool decode_image(const unsigned char* bytes, int length, filter_image* image, d
         printable_reason(refusal, reason);
         return false;
     }
+    if (read_plain_bmp(bytes, length, image)) return true;
     int channels = 0;
     image->pixels = stbi_load_from_memory(bytes, length, &image->width, &image->height, &channels, 4);
     if (image->pixels) return true;

@@ -1,6 +1,7 @@
 #include <climits>
 #include <cstring>
 
+#include "io/bmp_writer.h"
 #include "io/image_file.h"
 #include "io/output_writer.h"
 #include "stb_image_write.h"
@@ -82,7 +83,7 @@ bool encode_image(image_format format, const filter_image& image, byte_sink* sin
         case image_format::jpeg: return stbi_write_jpg_to_func(forward_to_sink, sink, w, h, 4, image.pixels, 92) != 0;
         case image_format::png:
             return stbi_write_png_to_func(forward_to_sink, sink, w, h, 4, image.pixels, w * 4) != 0;
-        case image_format::bmp: return stbi_write_bmp_to_func(forward_to_sink, sink, w, h, 4, image.pixels) != 0;
+        case image_format::bmp: return write_bmp(image, sink);
         case image_format::unsupported: break;
     }
     return false;

@@ -1,0 +1,16 @@
+// BMP output, byte for byte as stb_image_write lays out 4-component pixels (a
+// 108-byte header with the standard masks, rows bottom-up, each pixel blue,
+// green, red, alpha), but converted a block of pixels at a time instead of
+// handed over a few bytes at a time.
+#ifndef IMGFILTER_IO_BMP_WRITER_H
+#define IMGFILTER_IO_BMP_WRITER_H
+
+#include "common/image.h"
+#include "io/image_file.h"
+
+// Writes the whole file to the sink. The image must be encodable as BMP
+// (image_file.h). False when no block to convert into can be allocated; the
+// sink's own failure is reported through sink->failed.
+bool write_bmp(const filter_image& image, byte_sink* sink);
+
+#endif
