@@ -3,8 +3,11 @@
 // a file of the same format. Run with --reference to time the plain reference
 // loops as well (slow: oil paint at radius 30 takes minutes), and with
 // --path=avx2 (portable, avx2, avx512; may be repeated) to time other compiled
-// variants of the fast paths than the one the library would pick.
+// variants of the fast paths than the one the library would pick. With
+// --baseline=path/to/libimgfilter.so.1 every whole call is also timed in that
+// other build of the library, and the ratios are printed at the end.
 #include <benchmark/benchmark.h>
+#include <dlfcn.h>
 #include <sys/wait.h>
 #include <time.h>
 #include <unistd.h>
@@ -15,6 +18,7 @@
 #include <cstring>
 #include <map>
 #include <string>
+#include <type_traits>
 #include <vector>
 
 #include "filter_table.h"
@@ -145,19 +149,52 @@ std::string photo_file(const char* extension) {
     return path;
 }
 
-int call_filter(const char* name, const char* in, const char* out) {
+// The exported calls the whole-call rows make: from the library this program
+// is linked with or, for the baseline rows, from another build of it.
+struct library_calls {
+    decltype(&imgfilter_pixelate) pixelate = imgfilter_pixelate;
+    decltype(&imgfilter_vignette) vignette = imgfilter_vignette;
+    decltype(&imgfilter_blur) blur = imgfilter_blur;
+    decltype(&imgfilter_sharpen) sharpen = imgfilter_sharpen;
+    decltype(&imgfilter_kernel) kernel = imgfilter_kernel;
+    decltype(&imgfilter_emboss) emboss = imgfilter_emboss;
+    decltype(&imgfilter_edge_detect) edge_detect = imgfilter_edge_detect;
+    decltype(&imgfilter_denoise) denoise = imgfilter_denoise;
+    decltype(&imgfilter_oil_paint) oil_paint = imgfilter_oil_paint;
+};
+
+// The same calls from the library at path, loaded beside the linked one
+// (its own calls stay within it: it has no relocations against its exports).
+bool load_calls(const char* path, library_calls* calls) {
+    void* library = dlopen(path, RTLD_NOW | RTLD_LOCAL);
+    if (!library) {
+        std::fprintf(stderr, "imgfilter_bench: %s\n", dlerror());
+        return false;
+    }
+    const auto find = [library](auto* entry, const char* name) {
+        *entry = reinterpret_cast<std::remove_reference_t<decltype(*entry)>>(dlsym(library, name));
+        return *entry != nullptr;
+    };
+    return find(&calls->pixelate, "imgfilter_pixelate") && find(&calls->vignette, "imgfilter_vignette") &&
+           find(&calls->blur, "imgfilter_blur") && find(&calls->sharpen, "imgfilter_sharpen") &&
+           find(&calls->kernel, "imgfilter_kernel") && find(&calls->emboss, "imgfilter_emboss") &&
+           find(&calls->edge_detect, "imgfilter_edge_detect") && find(&calls->denoise, "imgfilter_denoise") &&
+           find(&calls->oil_paint, "imgfilter_oil_paint");
+}
+
+int call_filter(const library_calls& lib, const char* name, const char* in, const char* out) {
     const std::string n = name;
-    if (n == "pixelate/1") return imgfilter_pixelate(in, out, 1);
-    if (n == "vignette/0.5") return imgfilter_vignette(in, out, 0.5f);
-    if (n == "blur/1.5") return imgfilter_blur(in, out, 1.5f);
-    if (n == "blur/10") return imgfilter_blur(in, out, 10.0f);
-    if (n == "sharpen/4") return imgfilter_sharpen(in, out, 4.0f);
-    if (n == "kernel/3x3") return imgfilter_kernel(in, out, k_sharpen_3x3, 3);
-    if (n == "emboss") return imgfilter_emboss(in, out);
-    if (n == "edge_detect") return imgfilter_edge_detect(in, out);
-    if (n == "denoise/3") return imgfilter_denoise(in, out, 3);
-    if (n == "pixelate/16") return imgfilter_pixelate(in, out, 16);
-    if (n == "oil_paint/3") return imgfilter_oil_paint(in, out, 3);
+    if (n == "pixelate/1") return lib.pixelate(in, out, 1);
+    if (n == "vignette/0.5") return lib.vignette(in, out, 0.5f);
+    if (n == "blur/1.5") return lib.blur(in, out, 1.5f);
+    if (n == "blur/10") return lib.blur(in, out, 10.0f);
+    if (n == "sharpen/4") return lib.sharpen(in, out, 4.0f);
+    if (n == "kernel/3x3") return lib.kernel(in, out, k_sharpen_3x3, 3);
+    if (n == "emboss") return lib.emboss(in, out);
+    if (n == "edge_detect") return lib.edge_detect(in, out);
+    if (n == "denoise/3") return lib.denoise(in, out, 3);
+    if (n == "pixelate/16") return lib.pixelate(in, out, 16);
+    if (n == "oil_paint/3") return lib.oil_paint(in, out, 3);
     return 0;
 }
 
@@ -169,11 +206,14 @@ double clock_ms(clockid_t clock) {
 
 // The child's side of a whole call: one call in a process that has done
 // nothing else, its times and heap peak printed as one line for the parent.
-int first_call(const char* filter, const char* in, const char* out) {
+// With a library path, the call is that library's.
+int first_call(const char* filter, const char* in, const char* out, const char* library) {
+    library_calls lib;
+    if (library && !load_calls(library, &lib)) return 1;
     heap_peak_reset();
     const double real = clock_ms(CLOCK_MONOTONIC);
     const double cpu = clock_ms(CLOCK_PROCESS_CPUTIME_ID);
-    const int ok = call_filter(filter, in, out);
+    const int ok = call_filter(lib, filter, in, out);
     std::printf("%d %.6f %.6f %lld\n", ok, clock_ms(CLOCK_MONOTONIC) - real, clock_ms(CLOCK_PROCESS_CPUTIME_ID) - cpu,
                 heap_peak_bytes());
     return ok ? 0 : 1;
@@ -189,7 +229,8 @@ struct call_result {
 // --first-call), so that the call sees what a host's first call sees: every
 // block it takes is new to the process and faults its pages in as it first
 // touches them, and nothing is left over from earlier runs to reuse.
-call_result run_first_call(const char* filter, const std::string& in, const std::string& out) {
+call_result run_first_call(const char* filter, const std::string& in, const std::string& out,
+                           const std::string& library) {
     call_result result;
     int channel[2];
     if (pipe(channel) != 0) return result;
@@ -199,7 +240,7 @@ call_result run_first_call(const char* filter, const std::string& in, const std:
         close(channel[0]);
         close(channel[1]);
         execl("/proc/self/exe", "imgfilter_bench", "--first-call", filter, in.c_str(), out.c_str(),
-              static_cast<char*>(nullptr));
+              library.empty() ? static_cast<char*>(nullptr) : library.c_str(), static_cast<char*>(nullptr));
         _exit(127);
     }
     close(channel[1]);
@@ -225,13 +266,13 @@ call_result run_first_call(const char* filter, const std::string& in, const std:
 // Times are the child's own, of the call alone (not of starting the process):
 // the benchmark's time is the call's real time, "cpu ms" its CPU time (page
 // faults included), "peak MB" the most it held on the heap at once.
-void whole_call(benchmark::State& state, const char* filter, const char* extension) {
+void whole_call(benchmark::State& state, const char* filter, const char* extension, const std::string& library) {
     const std::string in = photo_file(extension);
     const std::string out = scratch_path((std::string("out.") + extension).c_str());
     long long peak = 0;
     double cpu = 0;
     for (auto _ : state) {
-        const call_result call = run_first_call(filter, in, out);
+        const call_result call = run_first_call(filter, in, out, library);
         if (!call.ok) {
             state.SkipWithError("the call failed");
             break;
@@ -257,7 +298,7 @@ const char* path_name(code_path path) {
 // Each OpenCV operation runs right after the variants of the filter it is
 // compared with, so that all of them see the shared machine in about the same
 // state.
-void register_all(std::vector<code_path> paths, bool with_reference) {
+void register_all(std::vector<code_path> paths, bool with_reference, const std::string& baseline) {
     if (with_reference) paths.push_back(code_path::reference);
     for (const filter_case& c : k_cases) {
         for (code_path path : paths) {
@@ -270,22 +311,24 @@ void register_all(std::vector<code_path> paths, bool with_reference) {
         register_opencv_peer(c.name);
 #endif
     }
+    // Whole calls, each followed by the same call of the baseline build when
+    // one is given, so that both see the machine in about the same state.
+    const auto register_call = [&baseline](const char* extension, const char* filter) {
+        const std::string name = std::string(extension) + "/" + filter;
+        benchmark::RegisterBenchmark(("call/" + name).c_str(), whole_call, filter, extension, std::string())
+            ->Unit(benchmark::kMillisecond)
+            ->UseManualTime();
+        if (baseline.empty()) return;
+        benchmark::RegisterBenchmark(("baseline/" + name).c_str(), whole_call, filter, extension, baseline)
+            ->Unit(benchmark::kMillisecond)
+            ->UseManualTime();
+    };
     static const char* const bmp_filters[] = {"pixelate/1", "vignette/0.5", "blur/1.5",   "blur/10",
                                               "sharpen/4",  "kernel/3x3",   "emboss",     "edge_detect",
                                               "denoise/3",  "pixelate/16",  "oil_paint/3"};
-    for (const char* f : bmp_filters) {
-        benchmark::RegisterBenchmark((std::string("call/bmp/") + f).c_str(), whole_call, f, "bmp")
-            ->Unit(benchmark::kMillisecond)
-            ->UseManualTime();
-    }
-    for (const char* extension : {"png", "jpg"}) {
-        for (const char* f : {"pixelate/1", "blur/1.5"}) {
-            benchmark::RegisterBenchmark((std::string("call/") + extension + "/" + f).c_str(), whole_call, f,
-                                         extension)
-                ->Unit(benchmark::kMillisecond)
-                ->UseManualTime();
-        }
-    }
+    for (const char* f : bmp_filters) register_call("bmp", f);
+    for (const char* extension : {"png", "jpg"})
+        for (const char* f : {"pixelate/1", "blur/1.5"}) register_call(extension, f);
 }
 
 // Keeps every benchmark's times so that the OpenCV comparison can be printed
@@ -299,9 +342,10 @@ public:
         for (const Run& run : runs) {
             if (run.run_type == Run::RT_Aggregate) continue;
             std::string name = run.benchmark_name();
-            const std::string suffix = "/real_time";
-            if (name.size() > suffix.size() && name.compare(name.size() - suffix.size(), suffix.size(), suffix) == 0)
-                name.resize(name.size() - suffix.size());
+            for (const std::string suffix : {"/real_time", "/manual_time"}) {
+                if (name.size() > suffix.size() && name.compare(name.size() - suffix.size(), suffix.size(), suffix) == 0)
+                    name.resize(name.size() - suffix.size());
+            }
             const std::pair<double, double> now = {run.GetAdjustedRealTime(), run.GetAdjustedCPUTime()};
             const auto known = times_.find(name);
             if (known == times_.end()) {
@@ -312,6 +356,23 @@ public:
             }
         }
         ConsoleReporter::ReportRuns(runs);
+    }
+
+    // Each whole call against the baseline build's, where both ran.
+    void print_baseline_ratios() const {
+        bool header = false;
+        for (const auto& entry : times_) {
+            if (entry.first.compare(0, 9, "baseline/") != 0) continue;
+            const std::string call = entry.first.substr(9);
+            const auto ours = times_.find("call/" + call);
+            if (ours == times_.end()) continue;
+            if (!header) {
+                std::printf("\nwhole call / baseline build\n%-22s %10s %12s %8s\n", "call", "ms", "baseline ms", "ratio");
+                header = true;
+            }
+            std::printf("%-22s %10.1f %12.1f %8.2f\n", call.c_str(), ours->second.first, entry.second.first,
+                        ours->second.first / entry.second.first);
+        }
     }
 
     // imgfilter / OpenCV for every filter that has both.
@@ -341,8 +402,10 @@ private:
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (argc == 5 && std::strcmp(argv[1], "--first-call") == 0) return first_call(argv[2], argv[3], argv[4]);
+    if ((argc == 5 || argc == 6) && std::strcmp(argv[1], "--first-call") == 0)
+        return first_call(argv[2], argv[3], argv[4], argc == 6 ? argv[5] : nullptr);
     bool with_reference = false;
+    std::string baseline;
     std::vector<code_path> paths;
     std::vector<char*> args;
     for (int i = 0; i < argc; ++i) {
@@ -350,6 +413,8 @@ int main(int argc, char** argv) {
         const code_path known_path[] = {code_path::portable, code_path::avx2, code_path::avx512};
         if (std::strcmp(argv[i], "--reference") == 0) {
             with_reference = true;
+        } else if (std::strncmp(argv[i], "--baseline=", 11) == 0) {
+            baseline = argv[i] + 11;
         } else if (std::strncmp(argv[i], "--path=", 7) == 0) {
             int k = 0;
             while (k < 3 && std::strcmp(argv[i] + 7, known[k]) != 0) ++k;
@@ -369,9 +434,10 @@ int main(int argc, char** argv) {
 #ifdef IMGFILTER_BENCH_OPENCV
     prepare_opencv_peers(photo().data(), k_width, k_height);
 #endif
-    register_all(paths, with_reference);
+    register_all(paths, with_reference, baseline);
     ratio_reporter reporter;
     benchmark::RunSpecifiedBenchmarks(&reporter);
+    reporter.print_baseline_ratios();
     for (code_path path : paths) reporter.print_ratios(path);
     benchmark::Shutdown();
     return 0;
