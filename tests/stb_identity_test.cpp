@@ -227,7 +227,9 @@ std::vector<corpus_file> damaged_files(const std::vector<corpus_file>& valid) {
     uint32_t state = 20261209;
     const auto next = [&state] { return state = state * 1664525u + 1013904223u; };
     for (const corpus_file& file : valid) {
-        for (size_t cut : {file.bytes.size() / 3, file.bytes.size() * 2 / 3, file.bytes.size() - 1})
+        // Also within a BMP's V4 header, past the fields every header has.
+        for (size_t cut : {std::min<size_t>(60, file.bytes.size() - 1), file.bytes.size() / 3,
+                           file.bytes.size() * 2 / 3, file.bytes.size() - 1})
             files.push_back({file.name + "-cut-" + std::to_string(cut), byte_vector(file.bytes.begin(), file.bytes.begin() + long(cut)), false});
         for (int round = 0; round < 6; ++round) {
             byte_vector bytes = file.bytes;

@@ -32,7 +32,8 @@ bool read_layout(const unsigned char* bytes, long long length, plain_layout* lay
     if (length < 54 || bytes[0] != 'B' || bytes[1] != 'M') return false;
     const uint32_t header = le32(bytes + 14);
     if (header != 40 && header != 56 && header != 108 && header != 124) return false;
-    if (le32(bytes + 10) != 14 + header) return false;
+    // The whole header must be in the file before any of it is read.
+    if (length < 14 + static_cast<long long>(header) || le32(bytes + 10) != 14 + header) return false;
     const long long width = le32(bytes + 18);
     const long long stored_height = static_cast<int32_t>(le32(bytes + 22));
     const long long height = stored_height < 0 ? -stored_height : stored_height;
