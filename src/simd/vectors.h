@@ -185,6 +185,19 @@ IMGFILTER_TARGET_AVX512 inline void gather_floats16(const float* table, const in
 #endif
 
 #if IMGFILTER_X86_VARIANTS
+// Words gathered from 4-byte steps of a row, for the variants whose lane
+// count matches.
+IMGFILTER_TARGET_AVX2 inline void gather_words8(const unsigned char* row, const ints<8>* index, words<8>* value) {
+    *value = reinterpret_cast<words<8>>(
+        _mm256_i32gather_epi32(reinterpret_cast<const int*>(row), reinterpret_cast<__m256i>(*index), 4));
+}
+IMGFILTER_TARGET_AVX512 inline void gather_words16(const unsigned char* row, const ints<16>* index, words<16>* value) {
+    *value = reinterpret_cast<words<16>>(
+        _mm512_mask_i32gather_epi32(_mm512_setzero_si512(), 0xFFFF, reinterpret_cast<__m512i>(*index), row, 4));
+}
+#endif
+
+#if IMGFILTER_X86_VARIANTS
 // Whether v and mask share no set bit, in one test instruction.
 IMGFILTER_TARGET_AVX2 inline bool no_common_bits8(const ints<8>* v, const ints<8>* mask) {
     return _mm256_testz_si256(reinterpret_cast<__m256i>(*v), reinterpret_cast<__m256i>(*mask));
@@ -279,6 +292,29 @@ IMGFILTER_ALWAYS_INLINE floats<lanes> look_up(const float* table, ints<lanes> in
     floats<lanes> value;
 #endif
     for (int lane = 0; lane < lanes; ++lane) value[lane] = table[index[lane]];
+    return value;
+}
+
+// The pixels of a row at the columns x (each within the row), each read as
+// one 32-bit word: lane i holds pixel x[i].
+template <int lanes>
+IMGFILTER_ALWAYS_INLINE words<lanes> load_pixels_at(const unsigned char* row, ints<lanes> x) {
+    words<lanes> value;
+#if IMGFILTER_X86_VARIANTS
+    if constexpr (lanes == 8) {
+        gather_words8(row, &x, &value);
+        return value;
+    }
+    if constexpr (lanes == 16) {
+        gather_words16(row, &x, &value);
+        return value;
+    }
+#endif
+    for (int lane = 0; lane < lanes; ++lane) {
+        unsigned word;
+        __builtin_memcpy(&word, row + static_cast<std::size_t>(x[lane]) * 4, sizeof word);
+        value[lane] = word;
+    }
     return value;
 }
 
