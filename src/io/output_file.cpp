@@ -3,6 +3,7 @@
 
 #include "io/bmp_writer.h"
 #include "io/image_file.h"
+#include "io/jpeg_encoder.h"
 #include "io/output_writer.h"
 #include "stb_image_write.h"
 
@@ -80,7 +81,7 @@ bool encode_image(image_format format, const filter_image& image, byte_sink* sin
     const int w = image.width;
     const int h = image.height;
     switch (format) {
-        case image_format::jpeg: return stbi_write_jpg_to_func(forward_to_sink, sink, w, h, 4, image.pixels, 92) != 0;
+        case image_format::jpeg: return encode_jpeg(image, sink);
         case image_format::png:
             return stbi_write_png_to_func(forward_to_sink, sink, w, h, 4, image.pixels, w * 4) != 0;
         case image_format::bmp: return write_bmp(image, sink);
