@@ -91,6 +91,11 @@ IMGFILTER_ALWAYS_INLINE floats<lanes> byte_values(words<lanes> pixel, int shift)
 template <int lanes>
 IMGFILTER_ALWAYS_INLINE void convert_row(const unsigned char* row, int first_x, int last_x, int r,
                                          jpeg_encoding* e) {
+    // The next group's pixels of this row, asked for now: each of its first
+    // loads would otherwise wait for memory.
+    const std::size_t group_bytes = 8 * lanes * 4;
+    for (std::size_t line = 0; line < group_bytes; line += 64)
+        prefetch_at(row, static_cast<std::size_t>(first_x) * 4 + group_bytes + line);
     ints<lanes> x = {};
     for (int lane = 0; lane < lanes; ++lane) x[lane] = first_x + 8 * lane;
     const ints<lanes> last = ints<lanes>{} + last_x;

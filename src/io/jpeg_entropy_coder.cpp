@@ -2,6 +2,67 @@
 
 #include <cstring>
 
+namespace {
+
+// The coder's bit buffer and write position, copied into locals for a block:
+// the compiler must otherwise assume that every byte written may change the
+// coder's own members, and reload them after each one.
+struct bit_stream {
+    std::uint64_t bits;  // the pending bits at the top, 0 below them
+    int count;           // below 8 between symbols
+    unsigned char* out;
+};
+
+// Whether any byte of word is FF: one whose low seven bits carry into its top
+// bit, which is set.
+inline bool has_ff_byte(std::uint64_t word) {
+    return (((word & 0x7F7F7F7F7F7F7F7Full) + 0x0101010101010101ull) & word & 0x8080808080808080ull) != 0;
+}
+
+// Adds code, which holds no bits above length (at most 27), and writes out the
+// whole bytes. The bits below the pending ones are 0, so a byte not yet whole
+// is never FF: when no byte of the buffer is FF, which is nearly always, all
+// eight go out at once (the position moves past the whole ones only, and the
+// rest are written again later), else byte by byte, each FF followed by a 0.
+inline void put_bits(bit_stream& s, std::uint32_t code, std::uint32_t length) {
+    s.count += static_cast<int>(length);
+    s.bits |= static_cast<std::uint64_t>(code) << (64 - s.count);
+    if (!has_ff_byte(s.bits)) {
+#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_BIG_ENDIAN__
+        const std::uint64_t in_order = s.bits;
+#else
+        const std::uint64_t in_order = __builtin_bswap64(s.bits);
+#endif
+        std::memcpy(s.out, &in_order, sizeof in_order);
+        const int whole = s.count >> 3;
+        s.out += whole;
+        s.bits <<= whole * 8;
+        s.count &= 7;
+        return;
+    }
+    for (; s.count >= 8; s.count -= 8, s.bits <<= 8) {
+        const unsigned char byte = static_cast<unsigned char>(s.bits >> 56);
+        *s.out++ = byte;
+        if (byte == 0xFF) *s.out++ = 0;
+    }
+}
+
+// The symbol run x 16 + size, then the value's size low bits, negative values
+// less one (so their leading bit is 0), in one piece. Without a branch on the
+// sign, which is as good as random: the size is that of 2 |value| + 1 less
+// one, which is 0 for 0. The pixels bound every value well below 2^15, so
+// run x 16 + size stays within the table.
+inline void put_value(bit_stream& s, const jpeg_huffman_code* codes, int run, int value) {
+    const int sign = value >> 31;  // -1 or 0 (GCC and Clang shift in the sign)
+    const std::uint32_t magnitude = static_cast<std::uint32_t>((value ^ sign) - sign);
+    const std::uint32_t size = 63u - static_cast<std::uint32_t>(__builtin_clzll(std::uint64_t{magnitude} * 2 + 1));
+    const std::uint32_t low_bits = static_cast<std::uint32_t>(value + sign) & ((1u << size) - 1u);
+    const jpeg_huffman_code& symbol = codes[(run << 4) + static_cast<int>(size)];
+    put_bits(s, (symbol.code << size) | low_bits, symbol.length + size);
+}
+
+}  // namespace
+
 void jpeg_entropy_coder::start(byte_sink* sink) {
     sink_ = sink;
     used_ = 0;
@@ -26,53 +87,12 @@ void jpeg_entropy_coder::flush() {
     used_ = 0;
 }
 
-void jpeg_entropy_coder::put_stuffed_byte(unsigned char byte) {
-    bytes_[used_++] = byte;
-    if (byte == 0xFF) bytes_[used_++] = 0;
-}
-
-// Four bytes at a time; a byte is FF exactly when its low seven bits carry
-// into its top bit, which is set.
-void jpeg_entropy_coder::put_word(std::uint32_t word) {
-    if ((((word & 0x7F7F7F7Fu) + 0x01010101u) & word & 0x80808080u) != 0) {
-        for (int shift = 24; shift >= 0; shift -= 8) put_stuffed_byte(static_cast<unsigned char>(word >> shift));
-        return;
-    }
-    unsigned char* out = bytes_ + used_;
-    out[0] = static_cast<unsigned char>(word >> 24);
-    out[1] = static_cast<unsigned char>(word >> 16);
-    out[2] = static_cast<unsigned char>(word >> 8);
-    out[3] = static_cast<unsigned char>(word);
-    used_ += 4;
-}
-
-// code holds no bits above length (at most 27): with fewer than 32 pending,
-// the 64-bit buffer never loses one.
-inline void jpeg_entropy_coder::put_bits(std::uint32_t code, std::uint32_t length) {
-    bits_ = (bits_ << length) | code;
-    bit_count_ += static_cast<int>(length);
-    if (bit_count_ >= 32) {
-        bit_count_ -= 32;
-        put_word(static_cast<std::uint32_t>(bits_ >> bit_count_));
-    }
-}
-
-// The symbol run x 16 + size, then the value's size low bits, negative values
-// less one (so their leading bit is 0), in one piece. The pixels bound every
-// value well below 2^15, so run x 16 + size stays within the table.
-inline void jpeg_entropy_coder::put_value(const jpeg_huffman_code* codes, int run, int value) {
-    const std::uint32_t magnitude = value < 0 ? 0u - static_cast<std::uint32_t>(value) : static_cast<std::uint32_t>(value);
-    const std::uint32_t size = magnitude ? 32u - static_cast<std::uint32_t>(__builtin_clz(magnitude)) : 0u;
-    const std::uint32_t low_bits = static_cast<std::uint32_t>(value - (value < 0 ? 1 : 0)) & ((1u << size) - 1u);
-    const jpeg_huffman_code& symbol = codes[(run << 4) + static_cast<int>(size)];
-    put_bits((symbol.code << size) | low_bits, symbol.length + size);
-}
-
 void jpeg_entropy_coder::code_block(const std::int32_t* coefficients, int stride, std::uint64_t nonzero,
                                     int* predictor, const jpeg_huffman_tables& tables) {
     if (used_ > k_capacity - k_block_room) flush();
+    bit_stream s{bits_, bit_count_, bytes_ + used_};
     const int dc = coefficients[0];
-    put_value(tables.dc, 0, dc - *predictor);
+    put_value(s, tables.dc, 0, dc - *predictor);
     *predictor = dc;
     // The AC coefficients that are not 0, in order, each after the run of
     // zeros before it; runs of 16 or more take a 16-zero symbol per 16.
@@ -83,20 +103,21 @@ void jpeg_entropy_coder::code_block(const std::int32_t* coefficients, int stride
         rest &= rest - 1;
         int run = k - last - 1;
         last = k;
-        for (; run >= 16; run -= 16) put_bits(tables.ac[0xF0].code, tables.ac[0xF0].length);
-        put_value(tables.ac, run, coefficients[k * stride]);
+        for (; run >= 16; run -= 16) put_bits(s, tables.ac[0xF0].code, tables.ac[0xF0].length);
+        put_value(s, tables.ac, run, coefficients[k * stride]);
     }
-    if (last != 63) put_bits(tables.ac[0].code, tables.ac[0].length);  // end of block
+    if (last != 63) put_bits(s, tables.ac[0].code, tables.ac[0].length);  // end of block
+    bits_ = s.bits;
+    bit_count_ = s.count;
+    used_ = static_cast<int>(s.out - bytes_);
 }
 
 // The last byte is completed with 1 bits; bits left beyond it are dropped.
 void jpeg_entropy_coder::finish_bits() {
     if (used_ > k_capacity - k_block_room) flush();
-    bits_ = (bits_ << 7) | 0x7F;
-    bit_count_ += 7;
-    while (bit_count_ >= 8) {
-        bit_count_ -= 8;
-        put_stuffed_byte(static_cast<unsigned char>(bits_ >> bit_count_));
-    }
+    bit_stream s{bits_, bit_count_, bytes_ + used_};
+    put_bits(s, 0x7F, 7);
+    bits_ = 0;
     bit_count_ = 0;
+    used_ = static_cast<int>(s.out - bytes_);
 }

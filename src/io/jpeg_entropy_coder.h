@@ -41,18 +41,13 @@ private:
     static constexpr int k_capacity = 64 * 1024;
     // More than one block can add, FF stuffing included: 27 bits for the DC
     // difference, at most 27 for each of 63 AC coefficients, three runs of 16
-    // zeros and an end of block, doubled, and what was left in the bit buffer.
+    // zeros and an end of block, doubled, and the 8 bytes written at a time.
     static constexpr int k_block_room = 1024;
-
-    void put_bits(std::uint32_t code, std::uint32_t length);
-    void put_value(const jpeg_huffman_code* codes, int run, int value);
-    void put_word(std::uint32_t word);
-    void put_stuffed_byte(unsigned char byte);
 
     byte_sink* sink_;
     int used_;
-    std::uint64_t bits_;  // the pending bits are its low bit_count_ bits
-    int bit_count_;       // below 32 between calls
+    std::uint64_t bits_;  // the pending bits at the top, 0 below them
+    int bit_count_;       // below 8 between calls
     unsigned char bytes_[k_capacity];
 };
 
