@@ -45,7 +45,8 @@ long long png_worst_compressed(long long filtered) { return 2 + (9 * filtered + 
 // The encoders do their size arithmetic in int; each bound below is the
 // largest image for which none of it overflows, whatever the pixels:
 //   JPEG: dimensions in 16-bit fields, and the offset of the last pixel,
-//         (width x height - 1) x 4, in int.
+//         (width x height - 1) x 4, in int, as stb_image_write computed it;
+//         our own encoder keeps the limits of the writer it replaced.
 //   PNG:  the filtered data, (width x 4 + 1) x height bytes, within what the
 //         compressor can hold in its worst case (above), at most 1,431,655,760.
 //   BMP:  the file size, 14 + 108 + width x height x 4, in int.
