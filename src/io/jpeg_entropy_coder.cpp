@@ -26,7 +26,7 @@ inline bool has_ff_byte(std::uint64_t word) {
 // rest are written again later), else byte by byte, each FF followed by a 0.
 inline void put_bits(bit_stream& s, std::uint32_t code, std::uint32_t length) {
     s.count += static_cast<int>(length);
-    s.bits |= static_cast<std::uint64_t>(code) << (64 - s.count);
+    s.bits |= static_cast<std::uint64_t>(code) << 32 << (32 - s.count);  // in two: count may be 0
     if (!has_ff_byte(s.bits)) {
 #if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_BIG_ENDIAN__
         const std::uint64_t in_order = s.bits;
