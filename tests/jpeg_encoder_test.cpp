@@ -39,7 +39,8 @@ struct collecting_sink : byte_sink {
         write = [](byte_sink* s, const void* data, int size) {
             auto* self = static_cast<collecting_sink*>(s);
             self->pieces.push_back(size);
-            self->bytes.insert(self->bytes.end(), static_cast<const uint8_t*>(data), static_cast<const uint8_t*>(data) + size);
+            const auto* bytes = static_cast<const uint8_t*>(data);
+            self->bytes.insert(self->bytes.end(), bytes, bytes + size);
         };
     }
 };
@@ -81,12 +82,16 @@ test_image make_picture(picture kind, int width, int height, std::mt19937& rng) 
             switch (kind) {
                 case picture::noise: p = {byte(), byte(), byte(), 0}; break;
                 case picture::flat: break;
-                case picture::extremes: p = {uint8_t(rng() % 2 * 255), uint8_t(rng() % 2 * 255), uint8_t(rng() % 2 * 255), 0}; break;
+                case picture::extremes:
+                    p = {uint8_t(rng() % 2 * 255), uint8_t(rng() % 2 * 255), uint8_t(rng() % 2 * 255), 0};
+                    break;
                 case picture::alternating: p = (x + y) % 2 ? rgba{255, 255, 255, 0} : rgba{0, 0, 0, 0}; break;
-                case picture::gradient: p = {uint8_t(x * 255 / width), uint8_t(y * 255 / height), uint8_t((x + y) * 3), 0}; break;
+                case picture::gradient:
+                    p = {uint8_t(x * 255 / width), uint8_t(y * 255 / height), uint8_t((x + y) * 3), 0};
+                    break;
                 case picture::photo_like:  // smooth shapes with a little noise
-                    p = {uint8_t(base.r / 2 + (x * y / 7) % 90 + rng() % 9), uint8_t(base.g / 2 + (x / 5) * 3 % 70 + rng() % 5),
-                         uint8_t(y * 2 + rng() % 3), 0};
+                    p = {uint8_t(base.r / 2 + (x * y / 7) % 90 + rng() % 9),
+                         uint8_t(base.g / 2 + (x / 5) * 3 % 70 + rng() % 5), uint8_t(y * 2 + rng() % 3), 0};
                     break;
             }
             p.a = byte();

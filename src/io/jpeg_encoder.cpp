@@ -153,7 +153,8 @@ IMGFILTER_ALWAYS_INLINE void encode_blocks_body(const filter_image* image, jpeg_
     const std::size_t stride = static_cast<std::size_t>(width) * 4;
     for (int top = 0; top < height; top += 8) {
         const unsigned char* rows[8];
-        for (int r = 0; r < 8; ++r) rows[r] = image->pixels + static_cast<std::size_t>(top + r < height ? top + r : height - 1) * stride;
+        for (int r = 0; r < 8; ++r)
+            rows[r] = image->pixels + static_cast<std::size_t>(top + r < height ? top + r : height - 1) * stride;
         for (int first = 0; first < blocks_across; first += lanes) {
             for (int r = 0; r < 8; ++r) convert_row<lanes>(rows[r], first * 8, width - 1, r, e);
             transform_columns<lanes>(0, e->factors[0], e);
@@ -161,9 +162,9 @@ IMGFILTER_ALWAYS_INLINE void encode_blocks_body(const filter_image* image, jpeg_
             transform_columns<lanes>(2, e->factors[1], e);
             const int count = blocks_across - first < lanes ? blocks_across - first : lanes;
             for (int b = 0; b < count; ++b) {
-                e->coder.code_block(e->coefficients[0] + b, lanes, e->nonzero[0][b], &e->predictors[0], e->luma_codes);
-                e->coder.code_block(e->coefficients[1] + b, lanes, e->nonzero[1][b], &e->predictors[1], e->chroma_codes);
-                e->coder.code_block(e->coefficients[2] + b, lanes, e->nonzero[2][b], &e->predictors[2], e->chroma_codes);
+                for (int component = 0; component < 3; ++component)
+                    e->coder.code_block(e->coefficients[component] + b, lanes, e->nonzero[component][b],
+                                        &e->predictors[component], component ? e->chroma_codes : e->luma_codes);
             }
         }
         if (e->coder.sink_failed()) return;
@@ -206,7 +207,9 @@ void put_headers(jpeg_entropy_coder* coder, int width, int height, const unsigne
 
 }  // namespace
 
-bool encode_jpeg(const filter_image& image, byte_sink* sink) { return encode_jpeg_with(image, sink, fastest_code_path()); }
+bool encode_jpeg(const filter_image& image, byte_sink* sink) {
+    return encode_jpeg_with(image, sink, fastest_code_path());
+}
 
 bool encode_jpeg_with(const filter_image& image, byte_sink* sink, code_path path) {
     if (!image.pixels || !encodable(image_format::jpeg, image.width, image.height)) return false;
