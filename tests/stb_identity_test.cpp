@@ -391,6 +391,25 @@ TEST_F(StbIdentity, WideAndNarrowImagesEncodeAsTheSystemEncodes) {
         expect_same_encodings(std::to_string(w) + "x" + std::to_string(h), varied_image(w, h));
 }
 
+// Pictures large enough for the PNG compressor's window, runs and full buckets
+// to matter: a photograph, and flat colour, repeated tiles and noise side by
+// side.
+TEST_F(StbIdentity, LargePicturesEncodeAsTheSystemEncodes) {
+    const test_image photo = load_image(std::string(IMGFILTER_SAMPLES) + "/rocket.jpg");
+    ASSERT_GT(photo.width, 0);
+    expect_same_encodings("photograph", photo);
+    test_image mixed(640, 400);
+    for (int y = 0; y < mixed.height; ++y) {
+        for (int x = 0; x < mixed.width; ++x) {
+            const unsigned tile = sample_at(x % 24, y % 10, 0), noise = sample_at(x, y, 1);
+            mixed.set(x, y, x < 160   ? rgba{200, 10, 10, 255}
+                            : x < 400 ? rgba{uint8_t(tile), uint8_t(tile >> 8), uint8_t(x / 3), 255}
+                                      : rgba{uint8_t(noise), uint8_t(noise >> 8), uint8_t(y), uint8_t(x)});
+        }
+    }
+    expect_same_encodings("mixed", mixed);
+}
+
 TEST_F(StbIdentity, DamagedFilesFailAsTheSystemFails) {
     for (const corpus_file& file : damaged_files(valid_files(dir))) compare(file);
     report();

@@ -26,16 +26,18 @@ void forward_to_sink(void* context, void* data, int size) {
     if (!sink->failed && size > 0) sink->write(sink, data, size);
 }
 
-// stb_image_write's PNG compressor gathers its output in a buffer whose
-// capacity grows 2, 5, 11, ... 3 x 2^k - 1 in int; the step after 1,610,612,735
-// overflows, so it never holds more than 1,610,612,734 bytes. Its worst case is
-// a literal of 9 bits for every byte (a match costs at most 25 bits for 3
-// bytes), after 2 header bytes and 3 block bits, ending with a 7-bit end code:
-// 2 + ceil((9 D + 10) / 8) bytes for D bytes of filtered data. When that is
-// larger than the stored form, it rewrites the buffer as stored blocks, sized
-// by D + 2 + 5 ceil(D / 32767) in int; within this bound that sum cannot
-// overflow either (beyond about 2,147,156,000 it would, and the stored copy
-// would run past the buffer).
+// The library's PNG compressor (png_deflate.h) writes stb_image_write's bytes,
+// and it is given the images that stb's own compressor can take, so that every
+// PNG is the one the system's stb writes, or none. That compressor gathers its
+// output in a buffer whose capacity grows 2, 5, 11, ... 3 x 2^k - 1 in int; the
+// step after 1,610,612,735 overflows, so it never holds more than 1,610,612,734
+// bytes. Its worst case is a literal of 9 bits for every byte (a match costs at
+// most 25 bits for 3 bytes), after 2 header bytes and 3 block bits, ending with
+// a 7-bit end code: 2 + ceil((9 D + 10) / 8) bytes for D bytes of filtered
+// data. When that is larger than the stored form, it rewrites the buffer as
+// stored blocks, sized by D + 2 + 5 ceil(D / 32767) in int; within this bound
+// that sum cannot overflow either (beyond about 2,147,156,000 it would, and the
+// stored copy would run past the buffer).
 constexpr long long k_png_compressor_capacity = 1610612734;
 
 long long png_worst_compressed(long long filtered) { return 2 + (9 * filtered + 10 + 7) / 8; }
