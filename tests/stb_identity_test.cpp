@@ -18,6 +18,8 @@
 #include "io/byte_sinks.h"
 #include "io/decode_image.h"
 #include "io/image_file.h"
+#include "io/png_writer.h"
+#include "simd/code_path.h"
 #include "stb_image.h"
 #include "stb_image_write.h"
 #include "test_support.h"
@@ -425,3 +427,50 @@ TEST_F(StbIdentity, RegressionFilesDifferOnlyWhereNamed) {
     EXPECT_EQ(list_dir(root).size(), sizeof k_regressions / sizeof k_regressions[0]) << "a regression file without a row";
     report();
 }
+
+// The PNG writer's choice of row filter in every compiled variant: rows that
+// favour each filter in turn, bytes at the extremes where the differences wrap
+// and the Paeth predictor meets ties, and widths around every vector length.
+class PngRowFilters : public ::testing::TestWithParam<code_path> {};
+
+TEST_P(PngRowFilters, GiveTheSystemWritersBytes) {
+    if (!code_path_available(GetParam())) GTEST_SKIP() << "not supported by this processor";
+    if (!system_stb::get().complete()) FAIL() << "libstb.so.0 (Debian's libstb0) cannot be loaded";
+    const uint8_t extremes[] = {0, 1, 127, 128, 129, 254, 255};
+    const std::function<uint8_t(int, int, int, uint32_t)> contents[] = {
+        [](int x, int, int c, uint32_t) { return uint8_t(x * (c + 1)); },           // sub
+        [](int, int y, int c, uint32_t) { return uint8_t(y * 37 + c); },            // up
+        [](int x, int y, int, uint32_t) { return uint8_t((x + y) * 9); },           // average, Paeth
+        [](int, int, int, uint32_t random) { return uint8_t(random >> 24); },       // none
+        [&](int, int, int, uint32_t random) { return extremes[random % 7]; },
+        [](int x, int y, int, uint32_t) { return uint8_t((x ^ y) & 1 ? 255 : 0); },
+    };
+    for (int width : {1, 2, 3, 5, 15, 16, 17, 31, 33, 63, 64, 65, 200}) {
+        for (const auto& content : contents) {
+            test_image image(width, 4);
+            uint32_t random = 7;
+            for (int y = 0; y < image.height; ++y)
+                for (int x = 0; x < width; ++x)
+                    for (int c = 0; c < 4; ++c) {
+                        random = random * 1664525u + 1013904223u;
+                        image.bytes[(size_t(y) * width + x) * 4 + c] = content(x, y, c, random);
+                    }
+            const filter_image pixels{width, image.height, image.bytes.data()};
+            memory_sink ours_encoded;
+            byte_vector theirs;
+            ASSERT_TRUE(encode_png_with(pixels, &ours_encoded, GetParam()) && !ours_encoded.failed);
+            ASSERT_TRUE(system_stb::get().write_png(byte_collector::collect, &theirs, width, image.height, 4,
+                                                     pixels.pixels, width * 4));
+            EXPECT_TRUE(byte_vector(ours_encoded.data.get(), ours_encoded.data.get() + ours_encoded.size) == theirs)
+                << "width " << width << ", content " << (&content - contents);
+        }
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(EveryVariant, PngRowFilters,
+                         ::testing::Values(code_path::portable, code_path::avx2, code_path::avx512),
+                         [](const ::testing::TestParamInfo<code_path>& info) {
+                             return std::string(info.param == code_path::portable ? "portable"
+                                                : info.param == code_path::avx2 ? "avx2"
+                                                                                : "avx512");
+                         });

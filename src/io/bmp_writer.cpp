@@ -46,7 +46,7 @@ void to_stored_order(const unsigned char* in, unsigned char* out, long long coun
 
 }  // namespace
 
-bool write_bmp(const filter_image& image, byte_sink* sink) {
+bool encode_bmp(const filter_image& image, byte_sink* sink) {
     heap_ptr<unsigned char> block = heap_alloc<unsigned char>(k_block_pixels * 4);
     if (!block) return false;
     const long long width = image.width;

@@ -11,6 +11,6 @@
 // Writes the whole file to the sink. The image must be encodable as BMP
 // (image_file.h). False when no block to convert into can be allocated; the
 // sink's own failure is reported through sink->failed.
-bool write_bmp(const filter_image& image, byte_sink* sink);
+bool encode_bmp(const filter_image& image, byte_sink* sink);
 
 #endif

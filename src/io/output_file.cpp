@@ -5,7 +5,7 @@
 #include "io/image_file.h"
 #include "io/jpeg_encoder.h"
 #include "io/output_writer.h"
-#include "stb_image_write.h"
+#include "io/png_writer.h"
 
 namespace {
 
@@ -19,11 +19,6 @@ bool extension_is(const char* extension, const char* name) {
             return false;
     }
     return true;
-}
-
-void forward_to_sink(void* context, void* data, int size) {
-    byte_sink* sink = static_cast<byte_sink*>(context);
-    if (!sink->failed && size > 0) sink->write(sink, data, size);
 }
 
 // The library's PNG compressor (png_deflate.h) writes stb_image_write's bytes,
@@ -81,13 +76,10 @@ image_format choose_output_format(const char* output_path, image_format input_fo
 
 bool encode_image(image_format format, const filter_image& image, byte_sink* sink) {
     if (!encodable(format, image.width, image.height)) return false;
-    const int w = image.width;
-    const int h = image.height;
     switch (format) {
         case image_format::jpeg: return encode_jpeg(image, sink);
-        case image_format::png:
-            return stbi_write_png_to_func(forward_to_sink, sink, w, h, 4, image.pixels, w * 4) != 0;
-        case image_format::bmp: return write_bmp(image, sink);
+        case image_format::png: return encode_png(image, sink);
+        case image_format::bmp: return encode_bmp(image, sink);
         case image_format::unsupported: break;
     }
     return false;
