@@ -31,7 +31,6 @@ struct heap_watch {
     bool armed = false;
     long allocations = 0;  // counted while armed
     long fail_at = 0;      // the allocation, 1-based, that returns NULL; 0 for none
-    bool spare_reallocs = false;  // reallocs pass uncounted and never fail
     // Blocks obtained while armed and not yet freed. Fixed storage: the watch
     // must not allocate.
     static constexpr int k_capacity = 1 << 16;
@@ -56,12 +55,6 @@ struct heap_watch {
 
 heap_watch s_watch;
 
-#ifdef IMGFILTER_SYSTEM_STB
-constexpr bool k_system_stb = true;
-#else
-constexpr bool k_system_stb = false;
-#endif
-
 }  // namespace
 
 extern "C" {
@@ -84,7 +77,7 @@ void* calloc(std::size_t count, std::size_t size) {
 
 void* realloc(void* block, std::size_t size) {
     if (!s_watch.armed) return __libc_realloc(block, size);
-    if (!s_watch.spare_reallocs && s_watch.should_fail()) return nullptr;  // the old block stays valid and owned
+    if (s_watch.should_fail()) return nullptr;  // the old block stays valid and owned
     void* moved = __libc_realloc(block, size);
     if (moved || size == 0) s_watch.remove(block);
     if (moved) s_watch.add(moved);
@@ -107,9 +100,7 @@ struct call_result {
     int leaked;
 };
 
-call_result watched_call(const filter_call& call, const std::string& in, const std::string& out, long fail_at,
-                         bool spare_reallocs) {
-    s_watch.spare_reallocs = spare_reallocs;
+call_result watched_call(const filter_call& call, const std::string& in, const std::string& out, long fail_at) {
     s_watch.allocations = 0;
     s_watch.fail_at = fail_at;
     s_watch.live_count = 0;
@@ -225,17 +216,8 @@ TEST_P(AllocationFailure, EveryAllocationFailsCleanly) {
     for (const std::string& input : inputs) {
         for (const char* output : {"out.png", "out.jpg", "out.bmp"}) {
             SCOPED_TRACE(input + " -> " + output);
-            // The compiled-in PNG encoder survives a failed realloc and frees
-            // what it held (the codec allocator abandons the encoding). The
-            // system's stb_image_write 1.16 cannot: its compressor asserts, or
-            // without assertions writes through the NULL, so there reallocs are
-            // spared on PNG output (the decoder's are failed on the other
-            // outputs); and when its final buffer cannot be allocated it drops
-            // the compressed stream, one block, without freeing it.
-            const bool png_output = std::string(output) == "out.png";
-            const bool system_encoder = png_output && k_system_stb;
-            const bool spare_reallocs = system_encoder;
-            // And one of stb_image 2.27: when the 8-bit copy of a 16-bit PNG
+            // The encoders are the library's own in every build and free all
+            // they hold on any failure. One leak is stb_image 2.27's: when the 8-bit copy of a 16-bit PNG
             // cannot be allocated, the 16-bit image is dropped without a free.
             const bool sixteen_bit_png = input == "rgba16_interlaced.png" || input == "grey16.png";
             const std::string in = dir.path(input);
@@ -244,7 +226,7 @@ TEST_P(AllocationFailure, EveryAllocationFailsCleanly) {
 
             // Once to let the C library set up whatever it keeps, once counted.
             ASSERT_EQ(call.run(in.c_str(), out.c_str()), 1) << imgfilter_last_error();
-            const call_result counted = watched_call(call, in, out, 0, spare_reallocs);
+            const call_result counted = watched_call(call, in, out, 0);
             ASSERT_EQ(counted.result, 1) << counted.message;
             ASSERT_EQ(counted.leaked, 0);
             ASSERT_GT(counted.allocations, 0);
@@ -254,12 +236,11 @@ TEST_P(AllocationFailure, EveryAllocationFailsCleanly) {
             const Expectations expectations(row, in, out);
             int last_stage = 0;
             for (long fail_at = 1; fail_at <= counted.allocations; ++fail_at) {
-                const call_result run = watched_call(call, in, out, fail_at, spare_reallocs);
+                const call_result run = watched_call(call, in, out, fail_at);
                 ++failed_runs;
                 const int stage_met = run.result == 0 ? expectations.stage_of(run.message) : -1;
-                const bool in_png_encoder = system_encoder && stage_met == int(expectations.own_end());
                 const bool in_16_bit_conversion = sixteen_bit_png && stage_met == 1;
-                EXPECT_LE(run.leaked, in_png_encoder || in_16_bit_conversion ? 1 : 0)
+                EXPECT_LE(run.leaked, in_16_bit_conversion ? 1 : 0)
                     << "allocation " << fail_at << ": " << run.message;
                 if (run.result == 1) {
                     // A failure the C library absorbs (a stdio buffer, the
@@ -279,7 +260,7 @@ TEST_P(AllocationFailure, EveryAllocationFailsCleanly) {
                 EXPECT_EQ(list_dir(dir.root()).size(), files_before) << "allocation " << fail_at;
             }
             // Failing one past the count changes nothing.
-            EXPECT_EQ(watched_call(call, in, out, counted.allocations + 1, spare_reallocs).result, 1);
+            EXPECT_EQ(watched_call(call, in, out, counted.allocations + 1).result, 1);
             std::remove(out.c_str());
         }
     }

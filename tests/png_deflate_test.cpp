@@ -1,5 +1,6 @@
 // The PNG compressor against stb_image_write's own, compiled into this file
-// alone (static, so nothing of it meets the library's copy): the same bytes for
+// alone (static, so nothing of it meets the system copy that the tests write
+// their input files with): the same bytes for
 // every kind of data, at the writer's quality and around it, stored form
 // included.
 #define STB_IMAGE_WRITE_STATIC
@@ -12,7 +13,6 @@
 #include <string>
 #include <vector>
 
-#include "io/codec_allocator.h"
 #include "io/png_deflate.h"
 #include "test_support.h"
 
@@ -108,11 +108,9 @@ bytes reference(bytes data, int quality) {
 
 bytes ours(const bytes& data, int quality) {
     int length = -1;
-    unsigned char* out = imgfilter_png_deflate(data.data(), int(data.size()), &length, quality);
+    const heap_ptr<unsigned char> out = png_deflate(data.data(), int(data.size()), quality, &length);
     if (!out) return {};
-    bytes result(out, out + length);
-    imgfilter_encoder_free(out);
-    return result;
+    return bytes(out.get(), out.get() + length);
 }
 
 class PngDeflate : public ::testing::TestWithParam<int> {};
@@ -138,5 +136,5 @@ INSTANTIATE_TEST_SUITE_P(Qualities, PngDeflate, ::testing::Values(1, 5, 8, 16));
 TEST(PngDeflateContract, NegativeLengthIsRefused) {
     int length = -1;
     const unsigned char data[4] = {};
-    EXPECT_EQ(imgfilter_png_deflate(data, -1, &length, 8), nullptr);
+    EXPECT_EQ(png_deflate(data, -1, 8, &length), nullptr);
 }

@@ -7,22 +7,11 @@
 
 #include "common/huge_pages.h"
 
-// The scopes of the decode and the encoding under way on this thread. The
-// library keeps no state between calls: each pointer is set by the codec call
-// that owns the scope (its own stack frame) and reset before that call returns,
-// so between calls both are NULL. Per thread, because calls on different
-// threads run at the same time.
+// The scope of the decode under way on this thread. The library keeps no state
+// between calls: the pointer is set by the decode call that owns the scope (its
+// own stack frame) and reset before that call returns, so between calls it is
+// NULL. Per thread, because calls on different threads run at the same time.
 static thread_local imgfilter_decode_scope* s_decode_scope = nullptr;
-static thread_local imgfilter_encode_scope* s_encode_scope = nullptr;
-
-// The header of an encoder block, padded to the strictest alignment so that the
-// bytes after it are aligned as malloc's would be.
-struct alignas(alignof(std::max_align_t)) imgfilter_encoder_block {
-    std::size_t size;
-    imgfilter_encoder_block* previous;
-    imgfilter_encoder_block* next;
-    imgfilter_encode_scope* scope;  // NULL for a block made outside any encoding
-};
 
 namespace {
 
@@ -50,28 +39,9 @@ bool take_from_budget(std::size_t bytes) {
     return true;
 }
 
-void link_block(imgfilter_encoder_block* block, imgfilter_encode_scope* scope) {
-    block->scope = scope;
-    block->previous = nullptr;
-    block->next = scope ? scope->blocks : nullptr;
-    if (!scope) return;
-    if (block->next) block->next->previous = block;
-    scope->blocks = block;
-}
-
-void unlink_block(imgfilter_encoder_block* block) {
-    imgfilter_encode_scope* scope = block->scope;
-    if (!scope) return;
-    if (block->previous) block->previous->next = block->next;
-    else scope->blocks = block->next;
-    if (block->next) block->next->previous = block->previous;
-}
-
-imgfilter_encoder_block* header_of(void* data) { return static_cast<imgfilter_encoder_block*>(data) - 1; }
-
-// The decoded image and the encoder's buffers are the call's largest blocks;
+// The decoded image and the decoder's planes are the call's largest blocks;
 // they get the same huge-page advice as the library's own (common/heap.h),
-// given before the codec first writes them.
+// given before the decoder first writes them.
 void* advised(void* block, std::size_t size) {
     if (block && size >= k_huge_page_block) advise_huge_pages(block, size);
     return block;
@@ -128,62 +98,3 @@ void* imgfilter_decoder_realloc(void* block, std::size_t old_size, std::size_t n
 }
 
 void imgfilter_decoder_free(void* block) { std::free(block); }
-
-void imgfilter_encode_enter(imgfilter_encode_scope* scope) {
-    scope->blocks = nullptr;
-    scope->outer = s_encode_scope;
-    s_encode_scope = scope;
-}
-
-void imgfilter_encode_leave(imgfilter_encode_scope* scope) {
-    while (imgfilter_encoder_block* block = scope->blocks) {
-        scope->blocks = block->next;
-        std::free(block);
-    }
-    s_encode_scope = scope->outer;
-}
-
-void* imgfilter_encoder_malloc(std::size_t size) {
-    if (size > SIZE_MAX - sizeof(imgfilter_encoder_block)) return nullptr;
-    auto* block = static_cast<imgfilter_encoder_block*>(
-        advised(std::calloc(1, sizeof(imgfilter_encoder_block) + size), sizeof(imgfilter_encoder_block) + size));
-    if (!block) return nullptr;
-    block->size = size;
-    link_block(block, s_encode_scope);
-    return block + 1;
-}
-
-void* imgfilter_encoder_realloc(void* data, std::size_t new_size) {
-    if (!data) return imgfilter_encoder_malloc(new_size);
-    if (new_size > SIZE_MAX - sizeof(imgfilter_encoder_block)) return nullptr;
-    imgfilter_encoder_block* block = header_of(data);
-    imgfilter_encode_scope* scope = block->scope;
-    const std::size_t old_size = block->size;
-    // realloc may move the block, so its neighbours must not point at it meanwhile.
-    unlink_block(block);
-    auto* moved = static_cast<imgfilter_encoder_block*>(
-        advised(std::realloc(block, sizeof(imgfilter_encoder_block) + new_size), sizeof(imgfilter_encoder_block) + new_size));
-    if (!moved) {
-        link_block(block, scope);  // the old block is still valid and still the encoding's
-        return nullptr;
-    }
-    if (new_size > old_size) std::memset(reinterpret_cast<unsigned char*>(moved + 1) + old_size, 0, new_size - old_size);
-    moved->size = new_size;
-    link_block(moved, scope);
-    return moved + 1;
-}
-
-void imgfilter_encoder_free(void* data) {
-    if (!data) return;
-    imgfilter_encoder_block* block = header_of(data);
-    unlink_block(block);
-    std::free(block);
-}
-
-void imgfilter_encoder_assert(int condition) {
-    if (condition) return;
-    // Only C frames of the encoder lie between here and the scope's setjmp: no
-    // destructor is skipped.
-    if (imgfilter_encode_scope* scope = s_encode_scope) longjmp(scope->abandoned, 1);
-    std::abort();
-}

@@ -7,7 +7,6 @@
 #include <memory>
 
 #include "common/heap.h"
-#include "io/codec_allocator.h"
 
 // Every PNG the library writes has always come out of stb_image_write's
 // compressor, byte for byte as the system's stb writes it, so this one makes
@@ -371,13 +370,9 @@ uint32_t adler32(const uint8_t* data, std::size_t length) {
     return sum_of_sums << 16 | sum;
 }
 
-struct encoder_block_deleter {
-    void operator()(uint8_t* block) const noexcept { imgfilter_encoder_free(block); }
-};
-
 }  // namespace
 
-unsigned char* imgfilter_png_deflate(const unsigned char* data, int data_len, int* out_len, int quality) {
+heap_ptr<unsigned char> png_deflate(const unsigned char* data, int data_len, int quality, int* compressed_length) {
     if (data_len < 0) return nullptr;
     if (quality < 5) quality = 5;
     const std::size_t length = static_cast<std::size_t>(data_len);
@@ -388,8 +383,7 @@ unsigned char* imgfilter_png_deflate(const unsigned char* data, int data_len, in
     const unsigned long long capacity = (compressed_most > stored ? compressed_most : stored) + 4 + 8;
     if (capacity > SIZE_MAX) return nullptr;
 
-    std::unique_ptr<uint8_t, encoder_block_deleter> out(
-        static_cast<uint8_t*>(imgfilter_encoder_malloc(static_cast<std::size_t>(capacity))));
+    heap_ptr<uint8_t> out = heap_alloc<uint8_t>(capacity);
     match_finder finder;
     if (!out || !finder.prepare(data, data_len, quality)) return nullptr;
 
@@ -404,6 +398,6 @@ unsigned char* imgfilter_png_deflate(const unsigned char* data, int data_len, in
     // Only data of almost 2 GiB that does not compress comes out longer than
     // an int counts; the writer never hands over that much.
     if (at - out.get() > INT_MAX) return nullptr;
-    *out_len = static_cast<int>(at - out.get());
-    return out.release();
+    *compressed_length = static_cast<int>(at - out.get());
+    return out;
 }

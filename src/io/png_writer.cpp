@@ -4,7 +4,6 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "io/codec_allocator.h"
 #include "io/png_deflate.h"
 #include "simd/vectors.h"
 
@@ -227,10 +226,6 @@ unsigned char* start_chunk(unsigned char* out, uint32_t length, const char* type
 
 unsigned char* end_chunk(unsigned char* out, uint32_t crc) { return put_be32(out, ~crc); }
 
-struct encoder_block_deleter {
-    void operator()(unsigned char* block) const noexcept { imgfilter_encoder_free(block); }
-};
-
 }  // namespace
 
 bool encode_png_with(const filter_image& image, byte_sink* sink, code_path path) {
@@ -243,8 +238,7 @@ bool encode_png_with(const filter_image& image, byte_sink* sink, code_path path)
     zeros.reset();
     int compressed_length = 0;
     // The writer's default compression level.
-    std::unique_ptr<unsigned char, encoder_block_deleter> compressed(
-        imgfilter_png_deflate(rows.get(), (length + 1) * height, &compressed_length, 8));
+    const heap_ptr<unsigned char> compressed = png_deflate(rows.get(), (length + 1) * height, 8, &compressed_length);
     rows.reset();
     if (!compressed) return false;
 

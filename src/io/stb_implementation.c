@@ -2,8 +2,8 @@
  * (no flip, the default dimension limit). The library is built with hidden
  * visibility, so none of these functions is exported and all of the decoder's
  * settings and state are the library's own: a host that links a libstb of its
- * own and changes its settings changes nothing here. The encoder has a unit of
- * its own, so that fuzzing builds can leave it out of their coverage feedback.
+ * own and changes its settings changes nothing here. (The encoders are the
+ * library's own: io/jpeg_encoder.h, io/png_writer.h, io/bmp_writer.h.)
  *
  * Every block comes from the library's codec allocator (codec_allocator.h):
  * zeroed, and bounded per decode by a budget taken from the file's header. */
