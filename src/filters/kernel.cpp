@@ -1,8 +1,9 @@
 // Custom kernel: correlation with the caller's 3x3 or 5x5 grid, used as given.
 //
-// The fast path keeps the rows around the current one as floats, computes
-// many colour bytes side by side, one per vector lane, each with the
-// reference's products and sums in grid order, and writes back in place.
+// The fast path keeps the rows around the current one as float planes of the
+// three colours, computes many pixels side by side, one per vector lane, each
+// with the reference's products and sums in grid order, and writes the colour
+// bytes back in place.
 #include <cmath>
 
 #include "filters/filter.h"
@@ -37,61 +38,159 @@ void kernel_reference(const unsigned char* in, unsigned char* result, int width,
     }
 }
 
-// The band holds the image rows as floats, R, G, B and A interleaved, so each
-// lane is one byte of one pixel; alpha lanes keep the pixel's own alpha.
+// How many vectors of each colour's sums a step keeps in flight. Each sum is
+// a chain of additions that wait for each other, so a step needs many of them
+// to keep the adders busy through an addition's latency: AVX-512's 32
+// registers hold three colours' sums of four vectors beside a 3x3 grid's
+// weights; in the 16 of the narrower variants more than one vector a colour
+// measured slower, the weights and sums no longer fitting.
+template <int lanes>
+constexpr int k_vectors_per_colour = lanes == 16 ? 4 : 1;
+
+// clamp_byte for each lane. The ceiling comes first, in float, with 255 as
+// the first operand of the processor's min, which returns its second operand
+// when either is NaN: NaN stays NaN. Truncation then turns NaN and everything
+// below the int range into the int minimum, which the integer floor at 0
+// makes 0, as clamp_byte gives; all else below 1 truncates to 0 or less. The
+// floor in integers leaves the float adders to the sums.
+#if IMGFILTER_X86_VARIANTS
+IMGFILTER_TARGET_AVX2 inline void round_to_bytes8(const floats<8>* sum, words<8>* bytes) {
+    const __m256 v = _mm256_min_ps(_mm256_set1_ps(255.0f), _mm256_add_ps(reinterpret_cast<__m256>(*sum),
+                                                                          _mm256_set1_ps(0.5f)));
+    *bytes = reinterpret_cast<words<8>>(_mm256_max_epi32(_mm256_cvttps_epi32(v), _mm256_setzero_si256()));
+}
+// (The masked forms: the plain ones start from undefined registers, which
+// GCC warns of.)
+IMGFILTER_TARGET_AVX512 inline void round_to_bytes16(const floats<16>* sum, words<16>* bytes) {
+    const __m512 v = _mm512_maskz_min_ps(0xFFFF, _mm512_set1_ps(255.0f),
+                                         _mm512_add_ps(reinterpret_cast<__m512>(*sum), _mm512_set1_ps(0.5f)));
+    *bytes = reinterpret_cast<words<16>>(
+        _mm512_maskz_max_epi32(0xFFFF, _mm512_maskz_cvttps_epi32(0xFFFF, v), _mm512_setzero_si512()));
+}
+#endif
+
+template <int lanes>
+IMGFILTER_ALWAYS_INLINE words<lanes> round_to_bytes(floats<lanes> sum) {
+#if IMGFILTER_X86_VARIANTS
+    words<lanes> bytes;
+    if constexpr (lanes == 8) {
+        round_to_bytes8(&sum, &bytes);
+        return bytes;
+    }
+    if constexpr (lanes == 16) {
+        round_to_bytes16(&sum, &bytes);
+        return bytes;
+    }
+#endif
+    return reinterpret_cast<words<lanes>>(truncate_bytes<lanes>(sum + 0.5f));
+}
+
+#if IMGFILTER_X86_VARIANTS
+// Sixteen pixels' colour bytes, under a mask that leaves their alpha bytes
+// alone.
+IMGFILTER_TARGET_AVX512 inline void store_colour_bytes16(unsigned char* out, const words<16>* packed) {
+    _mm512_mask_storeu_epi8(out, 0x7777777777777777ull, reinterpret_cast<__m512i>(*packed));
+}
+#endif
+
+// The colour bytes of lanes whole pixels, packed into words with alpha 0,
+// written over out with its alpha bytes kept.
+template <int lanes>
+IMGFILTER_ALWAYS_INLINE void store_colour_words(unsigned char* out, words<lanes> packed) {
+#if IMGFILTER_X86_VARIANTS
+    if constexpr (lanes == 16) {
+        store_colour_bytes16(out, &packed);
+        return;
+    }
+#endif
+    words<lanes> old;
+    __builtin_memcpy(&old, out, sizeof old);
+    packed |= old & (0xFFu << k_alpha_shift);
+    __builtin_memcpy(out, &packed, sizeof packed);
+}
+
+// The n * lanes pixels from x on of one output row, of which the first count
+// are stored (over out's colour bytes; alpha stays).
+template <int lanes, int size, int n>
+IMGFILTER_ALWAYS_INLINE void kernel_step(const float* const (*rows)[size], const float* w, int x, unsigned char* out,
+                                         int count) {
+    // Products enter the sums in row-major order of the grid. The sums start
+    // with the first product rather than 0 + it: that differs only when the
+    // product is -0, and then only in the sign of a zero sum, which the next
+    // nonzero term or the rounding to a byte (0 either way) removes.
+    floats<lanes> sum[3][n];
+    for (int c = 0; c < 3; ++c) {
+        for (int v = 0; v < n; ++v) sum[c][v] = load_lanes<lanes>(rows[c][0] + x + v * lanes) * w[0];
+    }
+    // Unrolled, so each weight and row offset is a constant.
+#pragma GCC unroll 25
+    for (int k = 1; k < size * size; ++k) {
+        for (int c = 0; c < 3; ++c) {
+            const float* q = rows[c][k / size] + x + k % size;
+            for (int v = 0; v < n; ++v) sum[c][v] += load_lanes<lanes>(q + v * lanes) * w[k];
+        }
+    }
+    constexpr int shift[3] = {k_red_shift, k_green_shift, k_blue_shift};
+    words<lanes> packed[n];
+    for (int v = 0; v < n; ++v) {
+        packed[v] = round_to_bytes<lanes>(sum[0][v]) << shift[0] | round_to_bytes<lanes>(sum[1][v]) << shift[1] |
+                    round_to_bytes<lanes>(sum[2][v]) << shift[2];
+    }
+    for (int v = 0; v < n && v * lanes < count; ++v) {
+        unsigned char* o = out + (x + v * lanes) * 4;
+        if (count - v * lanes >= lanes) {
+            store_colour_words<lanes>(o, packed[v]);
+            continue;
+        }
+        for (int i = 0; i < count - v * lanes; ++i) {
+            for (int p = 0; p < 3; ++p) o[i * 4 + p] = static_cast<unsigned char>(packed[v][i] >> shift[p]);
+        }
+    }
+}
+
+// The band holds each image row as R, G and B planes of floats: the alpha
+// bytes, which the grid leaves alone, take no lanes. Output row y overwrites
+// image row y, whose alpha bytes are still the image's own, so only the
+// colour bytes are written.
 template <int lanes, int size>
-IMGFILTER_ALWAYS_INLINE void kernel_image_sized(unsigned char* pixels, const row_band<float>* band, int* line,
+IMGFILTER_ALWAYS_INLINE void kernel_image_sized(unsigned char* pixels, const row_band<float>* band,
                                                 const float* weights) {
-    const int end = band->width * 4;
+    const int width = band->width;
     const int c = size / 2;
     float w[size * size];
     for (int i = 0; i < size * size; ++i) w[i] = weights[i];
     filter_rows_in_place(
         pixels, *band,
         [&](int y, const unsigned char* in) IMGFILTER_LAMBDA_INLINE {
-            float* row = band->row(y, 0);
-            for (int i = 0; i < end; ++i) row[i] = static_cast<float>(in[i]);
+            split_colours<lanes>(in, width, band->row(y, 0), band->row(y, 1), band->row(y, 2));
         },
         [&](int y, unsigned char* out) IMGFILTER_LAMBDA_INLINE {
-            const float* rows[size];
-            for (int ky = 0; ky < size; ++ky) rows[ky] = band->clamped(y - c + ky, 0) - c * 4;
-            const float* mid = band->row(y, 0);
-            // Two vectors at a time, so the additions of one do not wait for
-            // the other's.
-            for (int x = 0; x < end; x += 2 * lanes) {
-                // Products enter the sums in row-major order of the grid.
-                floats<lanes> lo = {}, hi = {};
-                for (int ky = 0; ky < size; ++ky) {
-                    for (int kx = 0; kx < size; ++kx) {
-                        const float* p = rows[ky] + x + kx * 4;
-                        lo += load_lanes<lanes>(p) * w[ky * size + kx];
-                        hi += load_lanes<lanes>(p + lanes) * w[ky * size + kx];
-                    }
-                }
-                const ints<lanes> lo_alpha = __builtin_convertvector(load_lanes<lanes>(mid + x), ints<lanes>);
-                const ints<lanes> hi_alpha = __builtin_convertvector(load_lanes<lanes>(mid + x + lanes), ints<lanes>);
-                const ints<lanes> lo_result = keep_alpha<lanes>(clamp_bytes<lanes>(lo), lo_alpha);
-                const ints<lanes> hi_result = keep_alpha<lanes>(clamp_bytes<lanes>(hi), hi_alpha);
-                __builtin_memcpy(line + x, &lo_result, sizeof lo_result);
-                __builtin_memcpy(line + x + lanes, &hi_result, sizeof hi_result);
+            const float* rows[3][size];
+            for (int p = 0; p < 3; ++p) {
+                for (int ky = 0; ky < size; ++ky) rows[p][ky] = band->clamped(y - c + ky, p) - c;
             }
-            narrow_to_bytes(out, line, end);
+            constexpr int n = k_vectors_per_colour<lanes>;
+            constexpr int step = n * lanes;
+            int x = 0;
+            for (; x + step <= width; x += step) kernel_step<lanes, size, n>(rows, w, x, out, step);
+            // The last step may read past the row's end into the band's
+            // padding; only the row's own pixels are stored.
+            if (x < width) kernel_step<lanes, size, n>(rows, w, x, out, width - x);
         });
 }
 
 template <int lanes>
-IMGFILTER_ALWAYS_INLINE void kernel_image_body(unsigned char* pixels, const row_band<float>* band, int* line,
+IMGFILTER_ALWAYS_INLINE void kernel_image_body(unsigned char* pixels, const row_band<float>* band,
                                                const float* weights, int size) {
     if (size == 3) {
-        kernel_image_sized<lanes, 3>(pixels, band, line, weights);
+        kernel_image_sized<lanes, 3>(pixels, band, weights);
     } else {
-        kernel_image_sized<lanes, 5>(pixels, band, line, weights);
+        kernel_image_sized<lanes, 5>(pixels, band, weights);
     }
 }
 
-IMGFILTER_VARIANTS(kernel_image,
-                   (unsigned char* pixels, const row_band<float>* band, int* line, const float* weights, int size),
-                   (pixels, band, line, weights, size), 4, 8, 16)
+IMGFILTER_VARIANTS(kernel_image, (unsigned char* pixels, const row_band<float>* band, const float* weights, int size),
+                   (pixels, band, weights, size), 4, 8, 16)
 
 }  // namespace
 
@@ -117,15 +216,13 @@ int thunk_kernel_with(filter_image* image, const void* params, code_path path) {
     const int width = image->width;
     const int height = image->height;
     if (path != code_path::reference) {
-        // In place: the band of rows and one output row are the only
-        // allocations.
-        const row_band<float> band(width, height, size / 2, 4, size, 1);
-        heap_ptr<int> line = heap_alloc<int>(static_cast<unsigned long long>(band.padded));
-        if (!band.ok() || !line) {
+        // In place: the band of rows is the only allocation.
+        const row_band<float> band(width, height, size / 2, 1, size, 3);
+        if (!band.ok()) {
             set_err("kernel: memory allocation failed");
             return 0;
         }
-        if (width > 0 && height > 0) kernel_image_for(path)(image->pixels, &band, line.get(), weights, size);
+        if (width > 0 && height > 0) kernel_image_for(path)(image->pixels, &band, weights, size);
         clear_err();
         return 1;
     }
