@@ -50,24 +50,6 @@ template <int lanes>
 using shorts = typename vector_of<short, lanes>::type;
 
 #if IMGFILTER_X86_VARIANTS
-// One sign-extending instruction per half; GCC makes four of the generic code.
-IMGFILTER_TARGET_AVX2 inline void widen_halves8(const shorts<16>* v, ints<8>* low, ints<8>* high) {
-    const __m256i s = reinterpret_cast<__m256i>(*v);
-    *low = reinterpret_cast<ints<8>>(_mm256_cvtepi16_epi32(_mm256_castsi256_si128(s)));
-    *high = reinterpret_cast<ints<8>>(_mm256_cvtepi16_epi32(_mm256_extracti128_si256(s, 1)));
-}
-IMGFILTER_TARGET_AVX512 inline void widen_halves16(const shorts<32>* v, ints<16>* low, ints<16>* high) {
-    // The masked forms: the plain ones start from undefined registers, which
-    // GCC warns of.
-    const __m512i s = reinterpret_cast<__m512i>(*v);
-    const __m256i low_shorts = _mm512_maskz_extracti64x4_epi64(0xFF, s, 0);
-    const __m256i high_shorts = _mm512_maskz_extracti64x4_epi64(0xFF, s, 1);
-    *low = reinterpret_cast<ints<16>>(_mm512_maskz_cvtepi16_epi32(0xFFFF, low_shorts));
-    *high = reinterpret_cast<ints<16>>(_mm512_maskz_cvtepi16_epi32(0xFFFF, high_shorts));
-}
-#endif
-
-#if IMGFILTER_X86_VARIANTS
 // Sixteen RGBA pixels into sixteen R, G and B values each. Within each half
 // of a register one byte shuffle groups every pixel's bytes by colour; a
 // dword permute gathers those groups into R, G | B, A eights; two unpacks join
@@ -86,6 +68,81 @@ IMGFILTER_TARGET_AVX2 inline void split_colours16(const unsigned char* in, short
     _mm256_storeu_si256(reinterpret_cast<__m256i*>(green),
                         _mm256_cvtepu8_epi16(_mm256_castsi256_si128(green_alpha)));
     _mm256_storeu_si256(reinterpret_cast<__m256i*>(blue), _mm256_cvtepu8_epi16(_mm256_extracti128_si256(red_blue, 1)));
+}
+#endif
+
+#if IMGFILTER_X86_VARIANTS
+// The emboss sum of sixteen pixels of one colour plane, from the rows above,
+// at and below: integer sums, so the order of the terms does not matter.
+IMGFILTER_TARGET_AVX2 inline __m256i emboss_sum16(const short* up, const short* mid, const short* down) {
+    const __m256i up_left = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(up - 1));
+    const __m256i down_right = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(down + 1));
+    __m256i v = _mm256_sub_epi16(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(mid + 1)),
+                                 _mm256_loadu_si256(reinterpret_cast<const __m256i*>(mid - 1)));
+    v = _mm256_sub_epi16(v, _mm256_loadu_si256(reinterpret_cast<const __m256i*>(up)));
+    v = _mm256_add_epi16(v, _mm256_loadu_si256(reinterpret_cast<const __m256i*>(down)));
+    const __m256i diagonal = _mm256_sub_epi16(down_right, up_left);
+    return _mm256_add_epi16(_mm256_add_epi16(v, diagonal), diagonal);
+}
+
+// The brightness of eight pixels' sums, truncated, before clamping.
+IMGFILTER_TARGET_AVX2 inline __m256i emboss_grey8(__m256i red, __m256i green, __m256i blue) {
+    __m256 a = _mm256_mul_ps(_mm256_cvtepi32_ps(red), _mm256_set1_ps(0.299f));
+    a = _mm256_add_ps(a, _mm256_mul_ps(_mm256_cvtepi32_ps(green), _mm256_set1_ps(0.587f)));
+    a = _mm256_add_ps(a, _mm256_mul_ps(_mm256_cvtepi32_ps(blue), _mm256_set1_ps(0.114f)));
+    a = _mm256_add_ps(a, _mm256_set1_ps(128.5f));
+    // The sums keep a within about -1000 .. 1300: no NaN and no overflow of
+    // the conversion, and the saturating packs that follow clamp to 0..255,
+    // which gives truncate_to_byte's byte.
+    return _mm256_cvttps_epi32(a);
+}
+
+// One output row from the planes of the rows above, at and below it, written
+// over the colours of out, sixteen pixels a step. The sums are widened to
+// ints as the even and the odd pixels (a multiply-add by 1 takes the even
+// shorts, a shift the odd ones), which needs no lane crossing; the greys of
+// both come back into pixel order as they are packed into bytes, and a byte
+// shuffle spreads each over its pixel's colour bytes, beside the alpha bytes
+// already there.
+IMGFILTER_TARGET_AVX2 void emboss_row16(const short* const* up, const short* const* mid, const short* const* down,
+                                        unsigned char* out, int width) {
+    const short *up_r = up[0], *up_g = up[1], *up_b = up[2];
+    const short *mid_r = mid[0], *mid_g = mid[1], *mid_b = mid[2];
+    const short *down_r = down[0], *down_g = down[1], *down_b = down[2];
+    const __m256i ones = _mm256_set1_epi32(1);
+    const __m256i spread = _mm256_setr_epi8(0, 0, 0, -1, 1, 1, 1, -1, 2, 2, 2, -1, 3, 3, 3, -1,  //
+                                            4, 4, 4, -1, 5, 5, 5, -1, 6, 6, 6, -1, 7, 7, 7, -1);
+    const __m256i alpha = _mm256_set1_epi32(static_cast<int>(0xFF000000u));  // the fourth byte of each pixel
+    for (int x = 0; x < width; x += 16) {
+        const __m256i red = emboss_sum16(up_r + x, mid_r + x, down_r + x);
+        const __m256i green = emboss_sum16(up_g + x, mid_g + x, down_g + x);
+        const __m256i blue = emboss_sum16(up_b + x, mid_b + x, down_b + x);
+        const __m256i even = emboss_grey8(_mm256_madd_epi16(red, ones), _mm256_madd_epi16(green, ones),
+                                          _mm256_madd_epi16(blue, ones));
+        const __m256i odd = emboss_grey8(_mm256_srai_epi32(red, 16), _mm256_srai_epi32(green, 16),
+                                         _mm256_srai_epi32(blue, 16));
+        // Pixels 0-3 | 8-11 and 4-7 | 12-15, then 0-7 | 8-15 as shorts and
+        // as bytes (each half twice).
+        const __m256i low = _mm256_unpacklo_epi32(even, odd);
+        const __m256i high = _mm256_unpackhi_epi32(even, odd);
+        const __m256i bytes = _mm256_packus_epi16(_mm256_packs_epi32(low, high), _mm256_setzero_si256());
+        const __m256i first = _mm256_shuffle_epi8(_mm256_permute2x128_si256(bytes, bytes, 0x00), spread);
+        const __m256i second = _mm256_shuffle_epi8(_mm256_permute2x128_si256(bytes, bytes, 0x11), spread);
+        unsigned char* o = out + x * 4;
+        if (width - x >= 16) {
+            __m256i* const at = reinterpret_cast<__m256i*>(o);
+            _mm256_storeu_si256(at, _mm256_blendv_epi8(first, _mm256_loadu_si256(at), alpha));
+            _mm256_storeu_si256(at + 1, _mm256_blendv_epi8(second, _mm256_loadu_si256(at + 1), alpha));
+            continue;
+        }
+        // The row's last pixels: their colour bytes only.
+        unsigned char greys[64];
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(greys), first);
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(greys + 32), second);
+        for (int i = 0; i < (width - x) * 4; ++i) {
+            if (i % 4 != 3) o[i] = greys[i];
+        }
+    }
 }
 #endif
 
@@ -193,16 +250,6 @@ IMGFILTER_ALWAYS_INLINE void split_row(const unsigned char* in, int count, short
 // The two halves of a vector of 2 * lanes sums, widened to ints.
 template <int lanes>
 IMGFILTER_ALWAYS_INLINE void widen_halves(shorts<2 * lanes> v, ints<lanes>* half) {
-#if IMGFILTER_X86_VARIANTS
-    if constexpr (lanes == 8) {
-        widen_halves8(&v, &half[0], &half[1]);
-        return;
-    }
-    if constexpr (lanes == 16) {
-        widen_halves16(&v, &half[0], &half[1]);
-        return;
-    }
-#endif
     for (int h = 0; h < 2; ++h) {
         shorts<lanes> part;
         __builtin_memcpy(&part, reinterpret_cast<const char*>(&v) + h * sizeof part, sizeof part);
@@ -233,6 +280,10 @@ IMGFILTER_ALWAYS_INLINE void emboss_image_body(unsigned char* pixels, const row_
 #if IMGFILTER_X86_VARIANTS
             if constexpr (lanes == 16) {
                 emboss_row32(up, mid, down, out, width);
+                return;
+            }
+            if constexpr (lanes == 8) {
+                emboss_row16(up, mid, down, out, width);
                 return;
             }
 #endif
