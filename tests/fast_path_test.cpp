@@ -166,6 +166,19 @@ TEST_P(FastPathTest, Kernel) {
             for (float& w : grid) w = weight(rng);
             grids.push_back(grid);
         }
+        // Grids with weights of 0 (and -0), as few or as many as make the
+        // fast path leave them out: none but zeros, a sharpening cross, and a
+        // random grid with one weight of 0.
+        grids.push_back(std::vector<float>(size * size, -0.0f));
+        std::vector<float> cross(size * size, 0.0f);
+        for (int i = 0; i < size * size; i += 2) cross[i] = -0.0f;
+        for (int i : {size / 2, size * size / 2 - 1, size * size / 2 + 1, size * size - 1 - size / 2}) cross[i] = -1.0f;
+        cross[size * size / 2] = 5.0f;
+        grids.push_back(cross);
+        std::vector<float> one_zero(size * size);
+        for (float& w : one_zero) w = weight(rng);
+        one_zero[size + 1] = 0.0f;
+        grids.push_back(one_zero);
         std::vector<float> extreme(size * size, 1e10f);
         extreme[1] = -k_inf;
         grids.push_back(extreme);

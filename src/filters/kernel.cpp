@@ -42,10 +42,10 @@ void kernel_reference(const unsigned char* in, unsigned char* result, int width,
 // a chain of additions that wait for each other, so a step needs many of them
 // to keep the adders busy through an addition's latency: AVX-512's 32
 // registers hold three colours' sums of four vectors beside a 3x3 grid's
-// weights; in the 16 of the narrower variants more than one vector a colour
-// measured slower, the weights and sums no longer fitting.
+// weights; the narrower variants measured best with two, though their 16
+// registers then hold only some of the weights.
 template <int lanes>
-constexpr int k_vectors_per_colour = lanes == 16 ? 4 : 1;
+constexpr int k_vectors_per_colour = lanes == 16 ? 4 : 2;
 
 // clamp_byte for each lane. The ceiling comes first, in float, with 255 as
 // the first operand of the processor's min, which returns its second operand
@@ -109,27 +109,10 @@ IMGFILTER_ALWAYS_INLINE void store_colour_words(unsigned char* out, words<lanes>
     __builtin_memcpy(out, &packed, sizeof packed);
 }
 
-// The n * lanes pixels from x on of one output row, of which the first count
-// are stored (over out's colour bytes; alpha stays).
-template <int lanes, int size, int n>
-IMGFILTER_ALWAYS_INLINE void kernel_step(const float* const (*rows)[size], const float* w, int x, unsigned char* out,
-                                         int count) {
-    // Products enter the sums in row-major order of the grid. The sums start
-    // with the first product rather than 0 + it: that differs only when the
-    // product is -0, and then only in the sign of a zero sum, which the next
-    // nonzero term or the rounding to a byte (0 either way) removes.
-    floats<lanes> sum[3][n];
-    for (int c = 0; c < 3; ++c) {
-        for (int v = 0; v < n; ++v) sum[c][v] = load_lanes<lanes>(rows[c][0] + x + v * lanes) * w[0];
-    }
-    // Unrolled, so each weight and row offset is a constant.
-#pragma GCC unroll 25
-    for (int k = 1; k < size * size; ++k) {
-        for (int c = 0; c < 3; ++c) {
-            const float* q = rows[c][k / size] + x + k % size;
-            for (int v = 0; v < n; ++v) sum[c][v] += load_lanes<lanes>(q + v * lanes) * w[k];
-        }
-    }
+// The sums of n * lanes pixels rounded to bytes, of which the first count
+// pixels from x on are stored over out's colour bytes (alpha stays).
+template <int lanes, int n>
+IMGFILTER_ALWAYS_INLINE void store_sums(const floats<lanes> (*sum)[n], int x, unsigned char* out, int count) {
     constexpr int shift[3] = {k_red_shift, k_green_shift, k_blue_shift};
     words<lanes> packed[n];
     for (int v = 0; v < n; ++v) {
@@ -148,33 +131,106 @@ IMGFILTER_ALWAYS_INLINE void kernel_step(const float* const (*rows)[size], const
     }
 }
 
+// Products enter the sums in row-major order of the grid. The sums start
+// with the first product rather than 0 + it, and weights of 0 are left out
+// where that pays (see kernel_image_sized): a product of 0 is +0 or -0, and
+// either change can only flip the sign of a zero sum, which the next nonzero
+// term or the rounding to a byte (0 either way) removes.
+
+// One step of n * lanes pixels from x on over every weight of the grid,
+// unrolled, so each weight and row offset is a constant.
+template <int lanes, int size, int n>
+IMGFILTER_ALWAYS_INLINE void kernel_step(const float* const (*rows)[size], const float* w, int x, unsigned char* out,
+                                         int count) {
+    floats<lanes> sum[3][n];
+    for (int c = 0; c < 3; ++c) {
+        for (int v = 0; v < n; ++v) sum[c][v] = load_lanes<lanes>(rows[c][0] + x + v * lanes) * w[0];
+    }
+#pragma GCC unroll 25
+    for (int k = 1; k < size * size; ++k) {
+        for (int c = 0; c < 3; ++c) {
+            const float* q = rows[c][k / size] + x + k % size;
+            for (int v = 0; v < n; ++v) sum[c][v] += load_lanes<lanes>(q + v * lanes) * w[k];
+        }
+    }
+    store_sums<lanes, n>(sum, x, out, count);
+}
+
+// One step over the terms of the grid's nonzero weights only: term t reads
+// colour c's plane from at[t][c] with weight w[t].
+template <int lanes, int n>
+IMGFILTER_ALWAYS_INLINE void sparse_kernel_step(const float* const (*at)[3], const float* w, int terms, int x,
+                                                unsigned char* out, int count) {
+    floats<lanes> sum[3][n] = {};
+    if (terms > 0) {
+        for (int c = 0; c < 3; ++c) {
+            for (int v = 0; v < n; ++v) sum[c][v] = load_lanes<lanes>(at[0][c] + x + v * lanes) * w[0];
+        }
+    }
+    for (int t = 1; t < terms; ++t) {
+        const float weight = w[t];
+        for (int c = 0; c < 3; ++c) {
+            const float* q = at[t][c] + x;
+            for (int v = 0; v < n; ++v) sum[c][v] += load_lanes<lanes>(q + v * lanes) * weight;
+        }
+    }
+    store_sums<lanes, n>(sum, x, out, count);
+}
+
 // The band holds each image row as R, G and B planes of floats: the alpha
 // bytes, which the grid leaves alone, take no lanes. Output row y overwrites
 // image row y, whose alpha bytes are still the image's own, so only the
 // colour bytes are written.
+//
+// A grid with many weights of 0 (a sharpening cross has four of nine) goes
+// through the list of its other weights: a loop over that list costs about a
+// fifth more per term than the unrolled grid, so it pays from a quarter of
+// the weights being 0.
 template <int lanes, int size>
 IMGFILTER_ALWAYS_INLINE void kernel_image_sized(unsigned char* pixels, const row_band<float>* band,
                                                 const float* weights) {
     const int width = band->width;
     const int c = size / 2;
     float w[size * size];
-    for (int i = 0; i < size * size; ++i) w[i] = weights[i];
+    int term_row[size * size], term_column[size * size];
+    int terms = 0;
+    for (int k = 0; k < size * size; ++k) {
+        if (weights[k] == 0.0f) continue;
+        w[terms] = weights[k];
+        term_row[terms] = k / size;
+        term_column[terms] = k % size;
+        ++terms;
+    }
+    const bool sparse = 4 * terms <= 3 * size * size;
+    if (!sparse) {
+        for (int k = 0; k < size * size; ++k) w[k] = weights[k];
+    }
+    constexpr int n = k_vectors_per_colour<lanes>;
+    constexpr int step = n * lanes;
     filter_rows_in_place(
         pixels, *band,
         [&](int y, const unsigned char* in) IMGFILTER_LAMBDA_INLINE {
             split_colours<lanes>(in, width, band->row(y, 0), band->row(y, 1), band->row(y, 2));
         },
         [&](int y, unsigned char* out) IMGFILTER_LAMBDA_INLINE {
+            // The last step may read past the row's end into the band's
+            // padding; only the row's own pixels are stored.
+            if (sparse) {
+                const float* at[size * size][3];
+                for (int t = 0; t < terms; ++t) {
+                    for (int p = 0; p < 3; ++p) at[t][p] = band->clamped(y - c + term_row[t], p) - c + term_column[t];
+                }
+                int x = 0;
+                for (; x + step <= width; x += step) sparse_kernel_step<lanes, n>(at, w, terms, x, out, step);
+                if (x < width) sparse_kernel_step<lanes, n>(at, w, terms, x, out, width - x);
+                return;
+            }
             const float* rows[3][size];
             for (int p = 0; p < 3; ++p) {
                 for (int ky = 0; ky < size; ++ky) rows[p][ky] = band->clamped(y - c + ky, p) - c;
             }
-            constexpr int n = k_vectors_per_colour<lanes>;
-            constexpr int step = n * lanes;
             int x = 0;
             for (; x + step <= width; x += step) kernel_step<lanes, size, n>(rows, w, x, out, step);
-            // The last step may read past the row's end into the band's
-            // padding; only the row's own pixels are stored.
             if (x < width) kernel_step<lanes, size, n>(rows, w, x, out, width - x);
         });
 }
