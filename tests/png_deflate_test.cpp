@@ -90,6 +90,13 @@ std::vector<deflate_input> inputs() {
         for (std::size_t k = 0; k < length; ++k) copies.push_back(copies[copies.size() - distance]);
     }
     all.push_back({"copies", copies});
+    // Longer than the megabyte the compressor reads ahead at a time, with
+    // matches across each refill: the copies twelve times over; and random
+    // data that long, whose compressed form is given up for the stored one.
+    bytes long_copies;
+    for (int round = 0; round < 12; ++round) long_copies.insert(long_copies.end(), copies.begin(), copies.end());
+    all.push_back({"copies-3.6-MB", long_copies});
+    all.push_back({"random-2500000", random.take(2500000)});
     const char* const words[] = {"the ", "filter ", "image ", "of ", "a ", "pixel ", "row\n", "and ", "blur ", "edge, "};
     std::string text;
     while (text.size() < 200000) text += words[random() % 10];

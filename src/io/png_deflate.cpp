@@ -153,6 +153,8 @@ public:
         pending_ >>= count_ & ~7u;
         count_ &= 7;
     }
+    // Where the next whole byte goes.
+    const uint8_t* position() const { return at_; }
     // The end of the stream, its last byte padded with zero bits.
     uint8_t* finish() {
         flush();
@@ -189,6 +191,95 @@ inline int match_length(const uint8_t* earlier, const uint8_t* at, int limit) {
     return length;
 }
 
+// Adds length bytes to the Adler-32 sums, each kept below the modulus.
+void adler_add(const uint8_t* data, std::size_t length, uint32_t* sum_in, uint32_t* sum_of_sums_in) {
+    uint32_t sum = *sum_in, sum_of_sums = *sum_of_sums_in;
+    while (length) {
+        std::size_t run = length < k_adler_run ? length : k_adler_run;
+        length -= run;
+        for (; run >= 8; run -= 8, data += 8) {
+            sum += data[0];
+            sum_of_sums += sum;
+            sum += data[1];
+            sum_of_sums += sum;
+            sum += data[2];
+            sum_of_sums += sum;
+            sum += data[3];
+            sum_of_sums += sum;
+            sum += data[4];
+            sum_of_sums += sum;
+            sum += data[5];
+            sum_of_sums += sum;
+            sum += data[6];
+            sum_of_sums += sum;
+            sum += data[7];
+            sum_of_sums += sum;
+        }
+        for (; run; --run) {
+            sum += *data++;
+            sum_of_sums += sum;
+        }
+        sum %= k_adler_modulus;
+        sum_of_sums %= k_adler_modulus;
+    }
+    *sum_in = sum;
+    *sum_of_sums_in = sum_of_sums;
+}
+
+// The part of the data the compressor can still look at: from 32 KiB behind
+// the current position to at least k_ahead bytes past it (or the end), refilled
+// from the source about a megabyte at a time. Positions stay those in the
+// whole data; the Adler-32 of the data is summed as it comes in.
+class data_window {
+public:
+    // A step reads at most the longest match past the byte after it, in 8-byte
+    // loads that stop at the match's end.
+    static constexpr int k_ahead = 512;
+
+    bool prepare(deflate_source* source, int length) {
+        source_ = source;
+        length_ = length;
+        const int most = k_window + k_refill + k_ahead;
+        capacity_ = length < most ? length : most;
+        buffer_ = heap_alloc<uint8_t>(static_cast<unsigned long long>(capacity_));
+        if (!buffer_) return false;
+        fill();
+        return true;
+    }
+
+    // Brings in what a step at position `at` reads.
+    void reach(int at) {
+        if (end_ == length_ || at + k_ahead <= end_) return;
+        const int keep = at - k_window > base_ ? at - k_window : base_;
+        std::memmove(buffer_.get(), buffer_.get() + (keep - base_), static_cast<std::size_t>(end_ - keep));
+        base_ = keep;
+        fill();
+    }
+
+    const uint8_t* at(int position) const { return buffer_.get() + (position - base_); }
+    uint32_t adler() const { return sum_of_sums_ << 16 | sum_; }
+
+private:
+    static constexpr int k_refill = 1 << 20;
+
+    void fill() {
+        const int room = capacity_ - (end_ - base_);
+        const int count = length_ - end_ < room ? length_ - end_ : room;
+        uint8_t* to = buffer_.get() + (end_ - base_);
+        source_->read(to, static_cast<std::size_t>(count));
+        adler_add(to, static_cast<std::size_t>(count), &sum_, &sum_of_sums_);
+        end_ += count;
+    }
+
+    deflate_source* source_ = nullptr;
+    int length_ = 0;
+    int capacity_ = 0;
+    int base_ = 0;  // the position of the buffer's first byte
+    int end_ = 0;   // the position after its last
+    heap_ptr<uint8_t> buffer_;
+    uint32_t sum_ = 1, sum_of_sums_ = 0;
+};
+
 // A match: its length (0 for none) and where it starts.
 struct match {
     int length;
@@ -203,7 +294,7 @@ struct match {
 class match_finder {
 public:
     // False when the table cannot be had.
-    bool prepare(const uint8_t* data, int length, int quality) {
+    bool prepare(const data_window* data, int length, int quality) {
         data_ = data;
         length_ = length;
         quality_ = quality;
@@ -231,7 +322,7 @@ public:
         const int limit = length_ - at < k_longest_match ? length_ - at : k_longest_match;
         if (floor >= limit) return {0, -1};
         const int32_t* positions = positions_.get() + bucket * slot_;
-        const uint8_t* here = data_ + at;
+        const uint8_t* here = data_->at(at);
         match best{floor, -1};
         int offset = floor < 3 ? 0 : floor - 3;
         uint32_t mask = floor < 3 ? 0xffffffu : ~0u;
@@ -239,8 +330,9 @@ public:
         for (int k = counts_.get()[bucket] - 1; k >= 0; --k) {
             const int position = positions[k];
             if (position <= at - k_window) break;
-            if ((load_le32(data_ + position + offset) & mask) != wanted) continue;
-            const int length = match_length(data_ + position, here, limit);
+            const uint8_t* earlier = data_->at(position);
+            if ((load_le32(earlier + offset) & mask) != wanted) continue;
+            const int length = match_length(earlier, here, limit);
             if (length > best.length) {
                 best = {length, position};
                 if (length == limit) break;
@@ -271,7 +363,7 @@ public:
     }
 
 private:
-    const uint8_t* data_ = nullptr;
+    const data_window* data_ = nullptr;
     int length_ = 0;
     int quality_ = 0;
     std::size_t full_ = 0;  // 2 x quality
@@ -280,24 +372,28 @@ private:
     heap_ptr<int32_t> positions_;
 };
 
-// One final block of fixed codes, from the block header to the padded end.
+// One final block of fixed codes, from the block header to the padded end;
+// NULL as soon as the output passes `most`, the end of the stored form, which
+// the writer then takes instead (the compressed form only grows).
 //
 // The lazy look at the next byte asks for the longest match there beyond the
 // current one. When it finds one, the current byte goes out as a literal and
 // the next step searches that same bucket, untouched meanwhile, from that same
 // position: the longest beyond the current match is its longest of all, so it
 // is kept for that step.
-uint8_t* compress_fixed(const uint8_t* data, int length, match_finder& finder, uint8_t* at) {
+uint8_t* compress_fixed(data_window& data, int length, match_finder& finder, uint8_t* at, const uint8_t* most) {
     bit_stream out(at);
     out.put(1, 1);  // the final block
     out.put(1, 2);  // fixed Huffman codes
     int i = 0;
     match next{0, -1};
     while (i < length - 3) {
-        const uint32_t bucket = bucket_of(data + i);
+        data.reach(i);
+        const uint8_t* here = data.at(i);
+        const uint32_t bucket = bucket_of(here);
         // The next byte's bucket is searched next either way: for the lazy
         // match after a match, or as the next step after a literal.
-        const uint32_t next_bucket = bucket_of(data + i + 1);
+        const uint32_t next_bucket = bucket_of(here + 1);
         finder.expect(next_bucket);
         const match found = next.length ? next : finder.longest(i, bucket, 2);
         finder.add(i, bucket);
@@ -309,20 +405,26 @@ uint8_t* compress_fixed(const uint8_t* data, int length, match_finder& finder, u
                     length_code.count + distance.count);
             i += found.length;
         } else {
-            out.put(k_codes.literal[data[i]]);
+            out.put(k_codes.literal[*here]);
             ++i;
         }
         out.flush();
+        if (out.position() > most) return nullptr;
     }
+    data.reach(i);
     for (; i < length; ++i) {
-        out.put(k_codes.literal[data[i]]);
+        out.put(k_codes.literal[*data.at(i)]);
         out.flush();
     }
     out.put(fixed_code(k_end_of_block));
-    return out.finish();
+    uint8_t* end = out.finish();
+    return end > most ? nullptr : end;
 }
 
-uint8_t* store_blocks(const uint8_t* data, std::size_t length, uint8_t* at) {
+// The data again, as stored blocks; returns the end and the Adler-32.
+uint8_t* store_blocks(deflate_source& source, std::size_t length, uint8_t* at, uint32_t* adler) {
+    source.rewind();
+    uint32_t sum = 1, sum_of_sums = 0;
     for (std::size_t done = 0; done < length;) {
         const std::size_t block = length - done < k_stored_block ? length - done : k_stored_block;
         at[0] = done + block == length;  // the final block, stored
@@ -330,74 +432,62 @@ uint8_t* store_blocks(const uint8_t* data, std::size_t length, uint8_t* at) {
         at[2] = static_cast<uint8_t>(block >> 8);
         at[3] = static_cast<uint8_t>(~block);
         at[4] = static_cast<uint8_t>(~block >> 8);
-        std::memcpy(at + 5, data + done, block);
+        source.read(at + 5, block);
+        adler_add(at + 5, block, &sum, &sum_of_sums);
         at += 5 + block;
         done += block;
     }
+    *adler = sum_of_sums << 16 | sum;
     return at;
 }
 
-uint32_t adler32(const uint8_t* data, std::size_t length) {
-    uint32_t sum = 1, sum_of_sums = 0;
-    while (length) {
-        std::size_t run = length < k_adler_run ? length : k_adler_run;
-        length -= run;
-        for (; run >= 8; run -= 8, data += 8) {
-            sum += data[0];
-            sum_of_sums += sum;
-            sum += data[1];
-            sum_of_sums += sum;
-            sum += data[2];
-            sum_of_sums += sum;
-            sum += data[3];
-            sum_of_sums += sum;
-            sum += data[4];
-            sum_of_sums += sum;
-            sum += data[5];
-            sum_of_sums += sum;
-            sum += data[6];
-            sum_of_sums += sum;
-            sum += data[7];
-            sum_of_sums += sum;
-        }
-        for (; run; --run) {
-            sum += *data++;
-            sum_of_sums += sum;
-        }
-        sum %= k_adler_modulus;
-        sum_of_sums %= k_adler_modulus;
+struct memory_source final : deflate_source {
+    explicit memory_source(const unsigned char* bytes) : data(bytes), next(bytes) {}
+    void read(unsigned char* to, std::size_t count) override {
+        if (count) std::memcpy(to, next, count);
+        next += count;
     }
-    return sum_of_sums << 16 | sum;
-}
+    void rewind() override { next = data; }
+    const unsigned char* data;
+    const unsigned char* next;
+};
 
 }  // namespace
 
-heap_ptr<unsigned char> png_deflate(const unsigned char* data, int data_len, int quality, int* compressed_length) {
+heap_ptr<unsigned char> png_deflate(deflate_source& source, int data_len, int quality, int* compressed_length) {
     if (data_len < 0) return nullptr;
     if (quality < 5) quality = 5;
     const std::size_t length = static_cast<std::size_t>(data_len);
-    // The header, then 3 block bits, at most 9 bits a byte (a literal; a match
-    // of 3 bytes takes at most 25) and the 7-bit end code; or the stored form.
-    const unsigned long long compressed_most = 2 + (9ull * length + 10 + 7) / 8;
+    // The stored form: the header, 5 bytes a block and the data. The compressed
+    // form is given up once it passes that, so the block needs only room for
+    // it, the Adler-32 and the last 8-byte store of the bit stream.
     const unsigned long long stored = 2 + length + 5ull * ((length + k_stored_block - 1) / k_stored_block);
-    const unsigned long long capacity = (compressed_most > stored ? compressed_most : stored) + 4 + 8;
+    const unsigned long long capacity = stored + 4 + 16;
     if (capacity > SIZE_MAX) return nullptr;
 
     heap_ptr<uint8_t> out = heap_alloc<uint8_t>(capacity);
-    match_finder finder;
-    if (!out || !finder.prepare(data, data_len, quality)) return nullptr;
-
     uint8_t* at = out.get();
-    *at++ = 0x78;  // deflate with a 32 KiB window
-    *at++ = 0x5e;  // the header's check bits, announcing the fast level as stb does
-    at = compress_fixed(data, data_len, finder, at);
-    if (static_cast<unsigned long long>(at - out.get()) > stored) at = store_blocks(data, length, out.get() + 2);
+    uint32_t check = 0;
+    {
+        data_window window;
+        match_finder finder;
+        if (!out || !window.prepare(&source, data_len) || !finder.prepare(&window, data_len, quality)) return nullptr;
+        *at++ = 0x78;  // deflate with a 32 KiB window
+        *at++ = 0x5e;  // the header's check bits, announcing the fast level as stb does
+        at = compress_fixed(window, data_len, finder, at, out.get() + stored);
+        check = window.adler();
+    }
+    if (!at) at = store_blocks(source, length, out.get() + 2, &check);
 
-    const uint32_t check = adler32(data, length);
     for (int shift = 24; shift >= 0; shift -= 8) *at++ = static_cast<uint8_t>(check >> shift);
     // Only data of almost 2 GiB that does not compress comes out longer than
     // an int counts; the writer never hands over that much.
     if (at - out.get() > INT_MAX) return nullptr;
     *compressed_length = static_cast<int>(at - out.get());
     return out;
+}
+
+heap_ptr<unsigned char> png_deflate(const unsigned char* data, int length, int quality, int* compressed_length) {
+    memory_source source(data);
+    return png_deflate(source, length, quality, compressed_length);
 }

@@ -1,5 +1,6 @@
 #include "io/png_writer.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
@@ -155,25 +156,64 @@ IMGFILTER_ALWAYS_INLINE void apply_filter(int filter, const unsigned char* row, 
     }
 }
 
-// Every row as the writer hands it to deflate: its filter's number, then its
-// filtered bytes. zeros is a row of zeros, the first row's row above.
+// A row as the writer hands it to deflate: its filter's number, then its
+// filtered bytes. above is the row above, or a row of zeros for the first.
 template <int lanes>
-IMGFILTER_ALWAYS_INLINE void filter_rows_body(const unsigned char* pixels, int width, int height,
-                                              const unsigned char* zeros, unsigned char* out) {
-    const int length = width * 4;
-    for (int y = 0; y < height; ++y) {
-        const unsigned char* row = pixels + static_cast<std::size_t>(y) * length;
-        const unsigned char* above = y > 0 ? row - length : zeros;
-        unsigned char* line = out + static_cast<std::size_t>(y) * (length + 1);
-        const int filter = best_filter<lanes>(row, above, length);
-        line[0] = static_cast<unsigned char>(filter);
-        apply_filter<lanes>(filter, row, above, length, line + 1);
-    }
+IMGFILTER_ALWAYS_INLINE void filter_row_body(const unsigned char* row, const unsigned char* above, int length,
+                                             unsigned char* out) {
+    const int filter = best_filter<lanes>(row, above, length);
+    out[0] = static_cast<unsigned char>(filter);
+    apply_filter<lanes>(filter, row, above, length, out + 1);
 }
 
-IMGFILTER_VARIANTS(filter_rows, (const unsigned char* pixels, int width, int height, const unsigned char* zeros,
-                                 unsigned char* out),
-                   (pixels, width, height, zeros, out), 8, 16, 32)
+IMGFILTER_VARIANTS(filter_row, (const unsigned char* row, const unsigned char* above, int length, unsigned char* out),
+                   (row, above, length, out), 8, 16, 32)
+
+// The filtered rows, made one at a time as the compressor reads them, so that
+// they are never held whole.
+class filtered_rows final : public deflate_source {
+public:
+    filtered_rows(const filter_image& image, code_path path)
+        : image_(image), length_(image.width * 4), filter_(filter_row_for(path)) {}
+
+    bool prepare() {
+        zeros_.reset(static_cast<unsigned char*>(std::calloc(static_cast<std::size_t>(length_), 1)));
+        line_ = heap_alloc<unsigned char>(static_cast<unsigned long long>(length_) + 1);
+        return zeros_ && line_;
+    }
+
+    void read(unsigned char* to, std::size_t count) override {
+        while (count > 0) {
+            if (used_ == length_ + 1) next_line();
+            const std::size_t piece = std::min(count, static_cast<std::size_t>(length_ + 1 - used_));
+            std::memcpy(to, line_.get() + used_, piece);
+            to += piece;
+            count -= piece;
+            used_ += static_cast<int>(piece);
+        }
+    }
+
+    void rewind() override {
+        y_ = 0;
+        used_ = length_ + 1;
+    }
+
+private:
+    void next_line() {
+        const unsigned char* row = image_.pixels + static_cast<std::size_t>(y_) * length_;
+        filter_(row, y_ > 0 ? row - length_ : zeros_.get(), length_, line_.get());
+        ++y_;
+        used_ = 0;
+    }
+
+    const filter_image& image_;
+    const int length_;
+    decltype(&filter_row_portable) filter_;
+    heap_ptr<unsigned char> zeros_;
+    heap_ptr<unsigned char> line_;
+    int y_ = 0;
+    int used_ = length_ + 1;  // of the line made last; all of it: none made yet
+};
 
 // CRC-32 as PNG chunks carry it, eight bytes a step.
 struct crc_tables {
@@ -230,16 +270,11 @@ unsigned char* end_chunk(unsigned char* out, uint32_t crc) { return put_be32(out
 
 bool encode_png_with(const filter_image& image, byte_sink* sink, code_path path) {
     const int width = image.width, height = image.height;
-    const int length = width * 4;
-    heap_ptr<unsigned char> zeros(static_cast<unsigned char*>(std::calloc(static_cast<std::size_t>(length), 1)));
-    heap_ptr<unsigned char> rows = heap_alloc<unsigned char>(static_cast<unsigned long long>(length + 1) * height);
-    if (!zeros || !rows) return false;
-    filter_rows_for(path)(image.pixels, width, height, zeros.get(), rows.get());
-    zeros.reset();
+    filtered_rows rows(image, path);
+    if (!rows.prepare()) return false;
     int compressed_length = 0;
     // The writer's default compression level.
-    const heap_ptr<unsigned char> compressed = png_deflate(rows.get(), (length + 1) * height, 8, &compressed_length);
-    rows.reset();
+    const heap_ptr<unsigned char> compressed = png_deflate(rows, (width * 4 + 1) * height, 8, &compressed_length);
     if (!compressed) return false;
 
     static const unsigned char signature[8] = {137, 80, 78, 71, 13, 10, 26, 10};
