@@ -66,8 +66,9 @@ IMGFILTER_ALWAYS_INLINE void row_factors(float* factor, int x0, int n, float dy2
 // is spread over its pixel's four lanes, and alpha lanes are scaled by
 // exactly 1, which keeps them.
 template <int lanes>
-IMGFILTER_ALWAYS_INLINE void scale_pixels(unsigned char* p, const float* factor, int n) {
+IMGFILTER_ALWAYS_INLINE void scale_pixels(unsigned char* p, const float* factor, int n, std::ptrdiff_t next_row) {
     int line[4 * k_chunk];
+    for (int b = 0; b < 4 * n; b += 64) prefetch_at(p, static_cast<std::size_t>(next_row + b));
     ints<lanes> is_alpha = {};
     for (int lane = 3; lane < lanes; lane += 4) is_alpha[lane] = -1;
     const floats<lanes> one = floats<lanes>{} + 1.0f;
@@ -97,6 +98,9 @@ IMGFILTER_ALWAYS_INLINE void vignette_image_body(unsigned char* pixels, int widt
     float left[k_chunk + k_row_tail];
     float right[k_chunk + k_row_tail];
     const std::size_t stride = static_cast<std::size_t>(width) * 4;
+    // Each range is scaled again a row further in (down from the top, up
+    // from the bottom); its pixels there are asked for meanwhile.
+    const std::ptrdiff_t row_step = static_cast<std::ptrdiff_t>(stride);
     const bool mirror_rows = height <= k_exact_mirror;
     const bool mirror_columns = width <= k_exact_mirror;
     const int rows = mirror_rows ? (height + 1) / 2 : height;
@@ -111,16 +115,16 @@ IMGFILTER_ALWAYS_INLINE void vignette_image_body(unsigned char* pixels, int widt
         for (int x0 = 0; x0 < columns; x0 += k_chunk) {
             const int n = columns - x0 < k_chunk ? columns - x0 : k_chunk;
             row_factors<lanes>(left, x0, n, dy2, cx, d, s);
-            scale_pixels<lanes>(top + x0 * 4, left, n);
-            if (bottom) scale_pixels<lanes>(bottom + x0 * 4, left, n);
+            scale_pixels<lanes>(top + x0 * 4, left, n, row_step);
+            if (bottom) scale_pixels<lanes>(bottom + x0 * 4, left, n, -row_step);
             if (!mirror_columns) continue;
             // Columns from columns on mirror those below width - columns; the
             // middle column of an odd width mirrors itself and is done already.
             const int begin = width - x0 - n > columns ? width - x0 - n : columns;
             const int m = width - x0 - begin;
             for (int i = 0; i < m; ++i) right[i] = left[width - 1 - begin - i - x0];
-            scale_pixels<lanes>(top + begin * 4, right, m);
-            if (bottom) scale_pixels<lanes>(bottom + begin * 4, right, m);
+            scale_pixels<lanes>(top + begin * 4, right, m, row_step);
+            if (bottom) scale_pixels<lanes>(bottom + begin * 4, right, m, -row_step);
         }
     }
 }
