@@ -61,8 +61,7 @@ IMGFILTER_ALWAYS_INLINE void edge_image_body(unsigned char* pixels, const row_ba
     filter_rows_in_place(
         pixels, *band,
         [&](int y, const unsigned char* in) IMGFILTER_LAMBDA_INLINE {
-            int* l = band->row(y, 0);
-            for (int x = 0; x < width; ++x) l[x] = luma_int(in + x * 4);
+            truncated_lumas<lanes>(in, width, band->row(y, 0));
         },
         [&](int y, unsigned char* out) IMGFILTER_LAMBDA_INLINE {
             const int* up = band->clamped(y - 1, 0);

@@ -151,6 +151,29 @@ IMGFILTER_ALWAYS_INLINE void split_colours(const unsigned char* in, int count, f
     }
 }
 
+// The truncated brightness (luma_int) of count pixels from in, each lane with
+// luma's float operations in its order. It asks for the next row's pixels on
+// the way.
+template <int lanes>
+IMGFILTER_ALWAYS_INLINE void truncated_lumas(const unsigned char* in, int count, int* out) {
+    int x = 0;
+    for (; x + lanes <= count; x += lanes) {
+        prefetch_at(in, (static_cast<std::size_t>(count) + x) * 4);  // the next row
+        words<lanes> w;
+        __builtin_memcpy(&w, in + x * 4, sizeof w);
+        const floats<lanes> r =
+            __builtin_convertvector(reinterpret_cast<ints<lanes>>((w >> k_red_shift) & 0xFFu), floats<lanes>);
+        const floats<lanes> g =
+            __builtin_convertvector(reinterpret_cast<ints<lanes>>((w >> k_green_shift) & 0xFFu), floats<lanes>);
+        const floats<lanes> b =
+            __builtin_convertvector(reinterpret_cast<ints<lanes>>((w >> k_blue_shift) & 0xFFu), floats<lanes>);
+        const floats<lanes> red_green = 0.299f * r + 0.587f * g;
+        const ints<lanes> luma = __builtin_convertvector(red_green + 0.114f * b, ints<lanes>);
+        __builtin_memcpy(out + x, &luma, sizeof luma);
+    }
+    for (; x < count; ++x) out[x] = luma_int(in + x * 4);
+}
+
 // Writes grey into the R, G and B bytes of the first count (at most lanes)
 // pixels from out, leaving their alpha bytes alone.
 template <int lanes>
