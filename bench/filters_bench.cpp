@@ -343,8 +343,8 @@ public:
             if (run.run_type == Run::RT_Aggregate) continue;
             std::string name = run.benchmark_name();
             for (const std::string suffix : {"/real_time", "/manual_time"}) {
-                if (name.size() > suffix.size() && name.compare(name.size() - suffix.size(), suffix.size(), suffix) == 0)
-                    name.resize(name.size() - suffix.size());
+                const std::size_t kept = name.size() - suffix.size();
+                if (name.size() > suffix.size() && name.compare(kept, suffix.size(), suffix) == 0) name.resize(kept);
             }
             const std::pair<double, double> now = {run.GetAdjustedRealTime(), run.GetAdjustedCPUTime()};
             const auto known = times_.find(name);
@@ -367,7 +367,8 @@ public:
             const auto ours = times_.find("call/" + call);
             if (ours == times_.end()) continue;
             if (!header) {
-                std::printf("\nwhole call / baseline build\n%-22s %10s %12s %8s\n", "call", "ms", "baseline ms", "ratio");
+                std::printf("\nwhole call / baseline build\n%-22s %10s %12s %8s\n", "call", "ms", "baseline ms",
+                            "ratio");
                 header = true;
             }
             std::printf("%-22s %10.1f %12.1f %8.2f\n", call.c_str(), ours->second.first, entry.second.first,

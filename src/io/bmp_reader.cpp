@@ -8,7 +8,9 @@
 namespace {
 
 unsigned le16(const unsigned char* p) { return p[0] | p[1] << 8; }
-uint32_t le32(const unsigned char* p) { return static_cast<uint32_t>(le16(p)) | static_cast<uint32_t>(le16(p + 2)) << 16; }
+uint32_t le32(const unsigned char* p) {
+    return static_cast<uint32_t>(le16(p)) | static_cast<uint32_t>(le16(p + 2)) << 16;
+}
 
 // The general decoder's limit on either side.
 constexpr long long k_max_side = 1 << 24;

@@ -228,7 +228,10 @@ constexpr crc_tables make_crc_tables() {
         t.table[0][n] = c;
     }
     for (int k = 1; k < 8; ++k) {
-        for (uint32_t n = 0; n < 256; ++n) t.table[k][n] = (t.table[k - 1][n] >> 8) ^ t.table[0][t.table[k - 1][n] & 0xFF];
+        for (uint32_t n = 0; n < 256; ++n) {
+            const uint32_t previous = t.table[k - 1][n];
+            t.table[k][n] = (previous >> 8) ^ t.table[0][previous & 0xFF];
+        }
     }
     return t;
 }
@@ -298,4 +301,6 @@ bool encode_png_with(const filter_image& image, byte_sink* sink, code_path path)
     return true;
 }
 
-bool encode_png(const filter_image& image, byte_sink* sink) { return encode_png_with(image, sink, fastest_code_path()); }
+bool encode_png(const filter_image& image, byte_sink* sink) {
+    return encode_png_with(image, sink, fastest_code_path());
+}
