@@ -23,7 +23,7 @@ bool extension_is(const char* extension, const char* name) {
 
 // The library's PNG compressor (png_deflate.h) writes stb_image_write's bytes,
 // and it is given the images that stb's own compressor can take, so that every
-// PNG is the one the system's stb writes, or none. That compressor gathers its
+// PNG is the one the system's stb writes, or none. stb's compressor gathers its
 // output in a buffer whose capacity grows 2, 5, 11, ... 3 x 2^k - 1 in int; the
 // step after 1,610,612,735 overflows, so it never holds more than 1,610,612,734
 // bytes. Its worst case is a literal of 9 bits for every byte (a match costs at
