@@ -8,6 +8,7 @@
 #ifdef _WIN32
 #  include <io.h>
 #else
+#  include <fcntl.h>
 #  include <unistd.h>
 #endif
 
@@ -41,12 +42,28 @@ void append_to_memory(byte_sink* sink, const void* data, int size) {
     target->size += count;
 }
 
+// Writes a whole piece to the sink's file and, every k_writeback_step, asks
+// the disk to start writing what came before. Only a hint: the flush at the
+// end waits for everything and reports what failed.
+bool write_to_file(descriptor_sink* target, const unsigned char* data, std::size_t size) {
+    if (!write_fully(target->fd, data, size)) return false;
+    target->written += size;
+#ifdef __linux__
+    if (target->written - target->writeback_started >= descriptor_sink::k_writeback_step) {
+        sync_file_range(target->fd, static_cast<off_t>(target->writeback_started),
+                        static_cast<off_t>(target->written - target->writeback_started), SYNC_FILE_RANGE_WRITE);
+        target->writeback_started = target->written;
+    }
+#endif
+    return true;
+}
+
 void gather_for_descriptor(byte_sink* sink, const void* data, int size) {
     descriptor_sink* target = static_cast<descriptor_sink*>(sink);
     const unsigned char* bytes = static_cast<const unsigned char*>(data);
     std::size_t count = static_cast<std::size_t>(size);
     if (target->used + count > descriptor_sink::k_block_size) {
-        if (!write_fully(target->fd, target->block.get(), target->used)) {
+        if (!write_to_file(target, target->block.get(), target->used)) {
             target->failed = true;
             return;
         }
@@ -54,7 +71,7 @@ void gather_for_descriptor(byte_sink* sink, const void* data, int size) {
         // A piece as large as a block (the PNG encoder hands over its whole
         // file at once) goes out directly rather than through the block.
         if (count >= descriptor_sink::k_block_size) {
-            if (!write_fully(target->fd, bytes, count)) target->failed = true;
+            if (!write_to_file(target, bytes, count)) target->failed = true;
             return;
         }
     }
@@ -96,7 +113,7 @@ descriptor_sink::descriptor_sink(int descriptor) : fd(descriptor), block(heap_al
 }
 
 bool descriptor_sink::finish() {
-    if (!failed && used > 0 && !write_fully(fd, block.get(), used)) failed = true;
+    if (!failed && used > 0 && !write_to_file(this, block.get(), used)) failed = true;
     used = 0;
     return !failed;
 }
