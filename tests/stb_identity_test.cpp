@@ -15,6 +15,7 @@
 
 #include "codec_files.h"
 #include "io/decode_guards.h"
+#include "io/bmp_channel_order.h"
 #include "io/byte_sinks.h"
 #include "io/decode_image.h"
 #include "io/image_file.h"
@@ -428,12 +429,13 @@ TEST_F(StbIdentity, RegressionFilesDifferOnlyWhereNamed) {
     report();
 }
 
-// The PNG writer's choice of row filter in every compiled variant: rows that
-// favour each filter in turn, bytes at the extremes where the differences wrap
-// and the Paeth predictor meets ties, and widths around every vector length.
-class PngRowFilters : public ::testing::TestWithParam<code_path> {};
+// The encoders' vectorised parts in every compiled variant.
+class EncoderVariants : public ::testing::TestWithParam<code_path> {};
 
-TEST_P(PngRowFilters, GiveTheSystemWritersBytes) {
+// The PNG writer's choice of row filter: rows that favour each filter in turn,
+// bytes at the extremes where the differences wrap and the Paeth predictor
+// meets ties, and widths around every vector length.
+TEST_P(EncoderVariants, PngRowFiltersGiveTheSystemWritersBytes) {
     if (!code_path_available(GetParam())) GTEST_SKIP() << "not supported by this processor";
     if (!system_stb::get().complete()) FAIL() << "libstb.so.0 (Debian's libstb0) cannot be loaded";
     const uint8_t extremes[] = {0, 1, 127, 128, 129, 254, 255};
@@ -467,7 +469,26 @@ TEST_P(PngRowFilters, GiveTheSystemWritersBytes) {
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(EveryVariant, PngRowFilters,
+// The BMP reader's and writer's byte swap in every compiled variant, for every
+// count up to past two of the widest vectors, and the alpha bytes it reports.
+TEST_P(EncoderVariants, BmpChannelSwapCoversEveryCount) {
+    if (!code_path_available(GetParam())) GTEST_SKIP() << "not supported by this processor";
+    for (long long count = 0; count <= 40; ++count) {
+        std::vector<uint8_t> in(size_t(count) * 4), out(in.size() + 4, 0xEE);
+        unsigned alpha = 0;
+        for (size_t i = 0; i < in.size(); ++i) in[i] = uint8_t(i * 37 + count);
+        for (long long p = 0; p < count; ++p) alpha |= in[size_t(p) * 4 + 3];
+        EXPECT_EQ(swap_red_and_blue(in.data(), out.data(), count, GetParam()), alpha) << count;
+        for (long long p = 0; p < count; ++p) {
+            const uint8_t* a = &in[size_t(p) * 4];
+            const uint8_t* b = &out[size_t(p) * 4];
+            EXPECT_TRUE(b[0] == a[2] && b[1] == a[1] && b[2] == a[0] && b[3] == a[3]) << count << " pixel " << p;
+        }
+        EXPECT_EQ(out[in.size()], 0xEE) << "written past " << count << " pixels";
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(EveryVariant, EncoderVariants,
                          ::testing::Values(code_path::portable, code_path::avx2, code_path::avx512),
                          [](const ::testing::TestParamInfo<code_path>& info) {
                              return std::string(info.param == code_path::portable ? "portable"

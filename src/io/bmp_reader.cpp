@@ -61,17 +61,6 @@ bool read_layout(const unsigned char* bytes, long long length, plain_layout* lay
     return layout->pixel_start + (height - 1) * layout->stride + row_bytes <= length;
 }
 
-// Returns the OR of the row's alpha bytes.
-uint32_t convert_32_bit_row(const unsigned char* in, unsigned char* out, long long width) {
-    uint32_t all = 0;
-    for (long long x = 0; x < width; ++x) {
-        const uint32_t pixel = load_pixel(in + 4 * x);
-        all |= pixel;
-        store_pixel(out + 4 * x, swap_red_blue(pixel));
-    }
-    return all >> 24;
-}
-
 void convert_24_bit_row(const unsigned char* in, unsigned char* out, long long width) {
     for (long long x = 0; x < width; ++x) {
         out[4 * x + 0] = in[3 * x + 2];
@@ -95,7 +84,7 @@ bool read_plain_bmp(const unsigned char* bytes, int length, filter_image* image)
         const unsigned char* in = bytes + layout.pixel_start + stored_row * layout.stride;
         unsigned char* out = pixels.get() + y * row_size;
         if (layout.pixel_bytes == 3) convert_24_bit_row(in, out, layout.width);
-        else alpha |= convert_32_bit_row(in, out, layout.width);
+        else alpha |= swap_red_and_blue(in, out, layout.width);
     }
     if (layout.zero_alpha_means_opaque && alpha == 0) {
         for (long long i = 3; i < row_size * layout.height; i += 4) pixels.get()[i] = 255;

@@ -40,10 +40,6 @@ void fill_header(unsigned char* header, uint32_t width, uint32_t height) {
     std::memset(out, 0, static_cast<std::size_t>(header + k_header_size - out));  // colour space and its endpoints
 }
 
-void to_stored_order(const unsigned char* in, unsigned char* out, long long count) {
-    for (long long i = 0; i < count; ++i) store_pixel(out + 4 * i, swap_red_blue(load_pixel(in + 4 * i)));
-}
-
 }  // namespace
 
 bool encode_bmp(const filter_image& image, byte_sink* sink) {
@@ -58,7 +54,7 @@ bool encode_bmp(const filter_image& image, byte_sink* sink) {
         const unsigned char* row = image.pixels + y * width * 4;
         for (long long x = 0; x < width && !sink->failed; x += k_block_pixels) {
             const long long count = width - x < k_block_pixels ? width - x : k_block_pixels;
-            to_stored_order(row + 4 * x, block.get(), count);
+            swap_red_and_blue(row + 4 * x, block.get(), count);
             sink->write(sink, block.get(), static_cast<int>(count * 4));
         }
     }
