@@ -6,10 +6,8 @@
 #include "simd/code_path.h"
 
 // Copies count 4-byte pixels from in to out with their first and third bytes
-// swapped, several pixels at a time on the variant's vectors (the fastest by
-// default). Returns the OR of the pixels' fourth (alpha) bytes as they were
-// read.
-unsigned swap_red_and_blue(const unsigned char* in, unsigned char* out, long long count,
-                           code_path path = fastest_code_path());
+// swapped, several pixels at a time on the variant's vectors. Returns the OR
+// of the pixels' fourth (alpha) bytes as they were read.
+unsigned swap_red_and_blue(const unsigned char* in, unsigned char* out, long long count, code_path path);
 
 #endif

@@ -78,13 +78,14 @@ bool read_plain_bmp(const unsigned char* bytes, int length, filter_image* image)
     const long long row_size = layout.width * 4;
     heap_ptr<unsigned char> pixels = heap_alloc<unsigned char>(row_size * layout.height);
     if (!pixels) return false;
+    const code_path path = fastest_code_path();
     uint32_t alpha = 0;
     for (long long y = 0; y < layout.height; ++y) {
         const long long stored_row = layout.bottom_up ? layout.height - 1 - y : y;
         const unsigned char* in = bytes + layout.pixel_start + stored_row * layout.stride;
         unsigned char* out = pixels.get() + y * row_size;
         if (layout.pixel_bytes == 3) convert_24_bit_row(in, out, layout.width);
-        else alpha |= swap_red_and_blue(in, out, layout.width);
+        else alpha |= swap_red_and_blue(in, out, layout.width, path);
     }
     if (layout.zero_alpha_means_opaque && alpha == 0) {
         for (long long i = 3; i < row_size * layout.height; i += 4) pixels.get()[i] = 255;

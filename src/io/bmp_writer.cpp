@@ -46,6 +46,7 @@ bool encode_bmp(const filter_image& image, byte_sink* sink) {
     heap_ptr<unsigned char> block = heap_alloc<unsigned char>(k_block_pixels * 4);
     if (!block) return false;
     const long long width = image.width;
+    const code_path path = fastest_code_path();
     unsigned char header[k_header_size];
     fill_header(header, static_cast<uint32_t>(image.width), static_cast<uint32_t>(image.height));
     // A sink that failed (even before the first byte) takes nothing more.
@@ -54,7 +55,7 @@ bool encode_bmp(const filter_image& image, byte_sink* sink) {
         const unsigned char* row = image.pixels + y * width * 4;
         for (long long x = 0; x < width && !sink->failed; x += k_block_pixels) {
             const long long count = width - x < k_block_pixels ? width - x : k_block_pixels;
-            swap_red_and_blue(row + 4 * x, block.get(), count);
+            swap_red_and_blue(row + 4 * x, block.get(), count, path);
             sink->write(sink, block.get(), static_cast<int>(count * 4));
         }
     }

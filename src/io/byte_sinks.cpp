@@ -69,7 +69,8 @@ void gather_for_descriptor(byte_sink* sink, const void* data, int size) {
         }
         target->used = 0;
         // A piece as large as a block (the PNG encoder hands over its whole
-        // file at once) goes out directly rather than through the block.
+        // compressed stream at once) goes out directly rather than through
+        // the block.
         if (count >= descriptor_sink::k_block_size) {
             if (!write_to_file(target, bytes, count)) target->failed = true;
             return;
