@@ -1,7 +1,9 @@
 // Hostile files against the compiled-in codec: cost bombs refused or bounded,
 // reasons kept to one printable line, guards in their order, and no byte of
 // leftover memory in any output.
+#include <algorithm>
 #include <cstdlib>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -82,6 +84,9 @@ TEST_F(CodecHostile, ControlBytesOfAChunkTypeStayOnOneLine) {
 TEST_F(CodecHostile, HeadersThatPromiseMoreThanTheFileHoldsAreRefused) {
     const std::pair<const char*, const char*> cases[] = {
         {"bmp-54-byte-header-23170-square", "truncated"},
+        {"bmp-top-down-54-byte-header-16384-square", "truncated"},
+        {"bmp-top-down-8bit-offset-inside-header", "bad palette index"},
+        {"jpeg-baseline-16384-square-no-data", "truncated"},
         {"jpeg-progressive-23170-square-200-empty-scans", "too many scans"},
         // The size guard answers before the scan checks: cheaper, and it says more.
         {"jpeg-grey-32768x16384-no-scan", "too large"},
@@ -106,6 +111,110 @@ TEST_F(CodecHostile, BmpsHoldingTheirPixelDataDecode) {
     whole.resize(whole.size() - 1);
     EXPECT_EQ(run(whole), 0);
     EXPECT_EQ(imgfilter_last_error(), decode_failure("truncated"));
+}
+
+// Rows run top-down when the height is stored negative; such a file meets
+// every guard its bottom-up twin meets, with the same reason. A header the
+// file ends inside is the decoder's to refuse: it compares the pixel-data
+// offset with where its reading stopped, the end of the file.
+TEST_F(CodecHostile, TopDownBmpsMeetTheGuardsOfTheirBottomUpTwins) {
+    const auto pixel = [](int x, int y) { return uint32_t(x * 40 + y); };
+    const auto index = [](int x, int) { return uint32_t(x % 3); };  // index 2 lies past a palette of two
+    const auto cut_to = [](size_t size) { return [size](byte_vector* file) { file->resize(size); }; };
+    const auto offset_at = [](uint8_t offset) {
+        return [offset](byte_vector* file) { std::copy_n(byte_vector{offset, 0, 0, 0}.begin(), 4, file->begin() + 10); };
+    };
+    struct guard_case {
+        const char* name;
+        bmp_spec spec;
+        std::function<uint32_t(int, int)> value;
+        std::function<void(byte_vector*)> damage;
+        const char* reason;
+    } cases[] = {
+        {"last row cut short", {5, 3, 24, 40, 0, {}, {}}, pixel, cut_to(54 + 2 * 16 + 14), "truncated"},
+        {"16384 square, no pixel data", {16384, 16384, 24, 40, 0, {}, {}}, pixel, cut_to(54), "truncated"},
+        {"index past the palette", {3, 2, 8, 40, 0, {}, {0x0A141E, 0xC86432}}, index, nullptr, "bad palette index"},
+        {"offset inside the header", {3, 2, 8, 40, 0, {}, {0x0A141E, 0xC86432}}, index, offset_at(4), "bad palette index"},
+        {"cut inside a 40-byte header", {5, 3, 24, 40, 0, {}, {}}, pixel, cut_to(30), "bad offset"},
+        {"cut after 54 bytes of a 108-byte header", {5, 3, 32, 108, 0, {}, {}}, pixel, cut_to(54), "bad offset"},
+        {"cut after 60 bytes of a 124-byte header", {5, 3, 24, 124, 0, {}, {}}, pixel, cut_to(60), "bad offset"},
+    };
+    for (guard_case& c : cases) {
+        for (const int direction : {1, -1}) {
+            bmp_spec spec = c.spec;
+            spec.height *= direction;
+            byte_vector file = make_bmp(spec, c.value);
+            if (c.damage) c.damage(&file);
+            const std::string what = std::string(c.name) + (direction < 0 ? ", top-down" : ", bottom-up");
+            EXPECT_EQ(run(file), 0) << what;
+            EXPECT_EQ(imgfilter_last_error(), decode_failure(c.reason)) << what;
+            EXPECT_FALSE(file_exists(dir.path("out.png"))) << what;
+        }
+    }
+}
+
+// A grey baseline JPEG of width x height pixels whose every block is coded in
+// the fewest bits possible, two: one-bit codes for a DC difference of 0 and for
+// the end of the block. Its entropy-coded data is `data_bytes` zero bytes,
+// 4 blocks each; fewer than blocks / 4 cut the image short.
+byte_vector fewest_bits_jpeg(unsigned width, unsigned height, size_t data_bytes) {
+    byte_vector file{0xFF, 0xD8, 0xFF, 0xDB, 0, 67, 0};
+    file.insert(file.end(), 64, 1);
+    const byte_vector frame{0xFF, 0xC0, 0, 11, 8, uint8_t(height >> 8), uint8_t(height), uint8_t(width >> 8),
+                            uint8_t(width), 1, 1, 0x11, 0};
+    file.insert(file.end(), frame.begin(), frame.end());
+    for (const uint8_t table : {0x00, 0x10}) {  // DC, then AC: one code of length 1, symbol 0
+        const byte_vector dht{0xFF, 0xC4, 0, 20, table, 1, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0};
+        file.insert(file.end(), dht.begin(), dht.end());
+    }
+    const byte_vector scan{0xFF, 0xDA, 0, 8, 1, 1, 0x00, 0, 63, 0};
+    file.insert(file.end(), scan.begin(), scan.end());
+    file.insert(file.end(), data_bytes, 0);
+    file.push_back(0xFF);
+    file.push_back(0xD9);
+    return file;
+}
+
+// A sequential scan decodes every block it declares and reads zero bits once
+// its data runs out. Data short of an eighth of the fewest bytes its blocks
+// take (blocks / 32 bytes) is refused before anything is allocated; images of
+// 4096 blocks or fewer are always decoded.
+TEST_F(CodecHostile, SequentialJpegsMustHoldDataForTheirBlocks) {
+    struct data_case {
+        unsigned width, height;
+        size_t data_bytes;
+        bool refused;
+    } cases[] = {
+        {512, 1024, 8192 / 4, false},  // 8192 blocks, complete
+        {512, 1024, 8192 / 32, false},  // at the bound
+        {512, 1024, 8192 / 32 - 1, true},
+        {512, 1024, 0, true},
+        {512, 512, 0, false},  // 4096 blocks
+        {8 * 4097, 8, 0, true},
+        {8 * 4097, 8, 129, false},  // 4097 / 32 rounded up
+        {8 * 4097, 8, 128, true},
+    };
+    for (const data_case& c : cases) {
+        const std::string what = std::to_string(c.width) + "x" + std::to_string(c.height) + ", " +
+                                 std::to_string(c.data_bytes) + " bytes of data";
+        EXPECT_EQ(run(fewest_bits_jpeg(c.width, c.height, c.data_bytes)), c.refused ? 0 : 1) << what;
+        EXPECT_EQ(imgfilter_last_error(), c.refused ? decode_failure("truncated") : "") << what;
+        if (!c.refused) {
+            EXPECT_EQ(load_image(dir.path("out.png")).at(1, 1), (rgba{128, 128, 128, 255})) << what;
+        }
+    }
+}
+
+// A photograph cut short, even to a twentieth of its data, meets the decoder
+// as it always did, which decodes it and then finds no marker after the data.
+TEST_F(CodecHostile, PhotographsCutShortAreLeftToTheDecoder) {
+    const byte_vector photo = read_bytes(std::string(IMGFILTER_SAMPLES) + "/rocket.jpg");
+    ASSERT_FALSE(photo.empty());
+    for (const size_t part : {2, 20}) {
+        const byte_vector cut(photo.begin(), photo.begin() + long(photo.size() / part));
+        EXPECT_EQ(run(cut), 0);
+        EXPECT_EQ(imgfilter_last_error(), decode_failure("expected marker")) << "1/" << part;
+    }
 }
 
 // 1 x 1 pixels whose data inflates to 64 MB: the budget (about 1 MB for such a

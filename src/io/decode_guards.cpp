@@ -1,5 +1,6 @@
 #include "io/decode_guards.h"
 
+#include <algorithm>
 #include <climits>
 #include <cstddef>
 #include <cstdint>
@@ -31,15 +32,21 @@ struct jpeg_tables {
     int components = 0;
     unsigned component_id[4] = {};
     unsigned component_quantisation[4] = {};
+    unsigned horizontal_sampling[4] = {};
+    unsigned vertical_sampling[4] = {};
     // Whether a scan has set every coefficient of the component: any scan in a
     // baseline frame, the first DC scan in a progressive one.
     bool component_initialised[4] = {};
     unsigned long long width = 0;
     unsigned long long height = 0;
     unsigned long long scans = 0;
+    // Sequential frames: the blocks the scans so far code, and the bytes of
+    // entropy-coded data they hold.
+    unsigned long long scan_blocks = 0;
+    unsigned long long coded_bytes = 0;
 };
 
-enum class jpeg_fault { none, oversized_huffman_table, undefined_table, missing_scan, too_many_scans };
+enum class jpeg_fault { none, oversized_huffman_table, undefined_table, missing_scan, too_many_scans, truncated };
 
 // The decoder walks every block of a progressive frame's components once per
 // scan, even a scan that codes nothing (an end-of-band run skips the bits, not
@@ -49,6 +56,22 @@ enum class jpeg_fault { none, oversized_huffman_table, undefined_table, missing_
 // size the library takes (2^29 pixels) have 64 scans, and a 12-megapixel one
 // more than 2,800, where ordinary progressive files have about 10.
 constexpr unsigned long long k_progressive_scan_work = 1ull << 35;
+
+// A sequential (baseline or extended) scan decodes every block of its
+// components, and once its data runs out it goes on reading zero bits: a
+// 609-byte file that declares 16384 x 16384 pixels and holds no data makes it
+// fill a 1 GB image. Every block is coded in at least two bits, a DC
+// difference code and an end-of-block code, each at least one bit long
+// (restart markers, stuffed bytes and byte alignment only add to that), so a
+// complete file holds at least blocks / 4 bytes of data. A file whose data is
+// short of an eighth of that was cut or forged; it is refused as truncated.
+// Photographs code 50 to 100 times the least, flat images a few times it, so a
+// photograph cut in half, or even to a few percent, still decodes as before.
+constexpr unsigned long long k_fewest_bits_per_block = 2;
+constexpr unsigned long long k_sequential_data_margin = 8;
+// Below this many blocks (a 512 x 512 grey image) the decoder's work is small
+// whatever the data holds, and the file is left to it.
+constexpr unsigned long long k_blocks_decoded_regardless = 4096;
 
 // stb_image builds each Huffman table into arrays of 256 symbols without
 // checking the counts, so a table that declares more than 256 codes writes past
@@ -96,8 +119,28 @@ void read_sof(const jpeg_bytes& file, std::size_t length_field, unsigned marker,
     for (int i = 0; i < tables->components; ++i) {
         const std::size_t component = length_field + 8 + 3 * static_cast<std::size_t>(i);
         tables->component_id[i] = file.at(component);
+        tables->horizontal_sampling[i] = file.at(component + 1) >> 4;
+        tables->vertical_sampling[i] = file.at(component + 1) & 15;
         tables->component_quantisation[i] = file.at(component + 2);
     }
+}
+
+// The blocks a scan of the component alone decodes: its samples (the image
+// scaled by its sampling factors against the largest) in 8 x 8 blocks. A scan
+// of several components decodes whole MCUs, at least as many blocks. Factors
+// the decoder refuses count none.
+unsigned long long component_blocks(const jpeg_tables& tables, int c) {
+    unsigned h_max = 0, v_max = 0;
+    for (int i = 0; i < tables.components; ++i) {
+        const unsigned h = tables.horizontal_sampling[i];
+        const unsigned v = tables.vertical_sampling[i];
+        if (h < 1 || h > 4 || v < 1 || v > 4) return 0;
+        h_max = std::max(h_max, h);
+        v_max = std::max(v_max, v);
+    }
+    const unsigned long long samples_x = (tables.width * tables.horizontal_sampling[c] + h_max - 1) / h_max;
+    const unsigned long long samples_y = (tables.height * tables.vertical_sampling[c] + v_max - 1) / v_max;
+    return ((samples_x + 7) / 8) * ((samples_y + 7) / 8);
 }
 
 // A scan decodes its components with the tables its header names: baseline
@@ -127,6 +170,7 @@ jpeg_fault check_scan(const jpeg_bytes& file, std::size_t length_field, jpeg_tab
             if (quantisation <= 3 && !tables->quantisation[quantisation]) return jpeg_fault::undefined_table;
             if (uses_dc && dc <= 3 && !tables->huffman[0][dc]) return jpeg_fault::undefined_table;
             if (uses_ac && ac <= 3 && !tables->huffman[1][ac]) return jpeg_fault::undefined_table;
+            if (!tables->progressive) tables->scan_blocks += component_blocks(*tables, c);
             if (!tables->progressive || first_dc) tables->component_initialised[c] = true;
             if (!tables->component_initialised[c]) return jpeg_fault::missing_scan;
             break;
@@ -172,6 +216,13 @@ jpeg_fault check_scan_work(const jpeg_tables& tables) {
     return pixels > 0 && tables.scans > k_progressive_scan_work / pixels ? jpeg_fault::too_many_scans : jpeg_fault::none;
 }
 
+// Refuses a sequential frame whose scans hold too little data for their blocks.
+jpeg_fault check_scan_data(const jpeg_tables& tables) {
+    if (tables.progressive || tables.scan_blocks <= k_blocks_decoded_regardless) return jpeg_fault::none;
+    const unsigned long long fewest_bits = tables.scan_blocks * k_fewest_bits_per_block;
+    return tables.coded_bytes * 8 * k_sequential_data_margin < fewest_bits ? jpeg_fault::truncated : jpeg_fault::none;
+}
+
 // Visits every segment that the decoder could parse, also those between and
 // after scans (progressive files carry tables there), and is generous where the
 // decoder is strict: junk between segments is skipped and markers without a
@@ -210,9 +261,14 @@ jpeg_fault find_jpeg_fault(const jpeg_bytes& file, std::size_t offset) {
             keep(check_scan(file, offset, &tables));
         }
         offset += segment_length;
-        if (marker == 0xDA) offset = skip_entropy_coded_data(file, offset);
+        if (marker == 0xDA) {
+            const std::size_t data = std::min(offset, file.length);
+            offset = skip_entropy_coded_data(file, data);
+            tables.coded_bytes += offset - data;
+        }
     }
     keep(check_scan_work(tables));
+    keep(check_scan_data(tables));
     return first;
 }
 
@@ -255,8 +311,12 @@ bool read_bmp_layout(const bmp_bytes& file, bmp_layout* layout) {
     if (offset < 0) return false;
     if (header != 12 && header != 40 && header != 56 && header != 108 && header != 124) return false;
     const bool core = header == 12;
-    const long long width = core ? file.le16(18) : file.le32(18);
-    const long long stored_height = core ? file.le16(20) : static_cast<int32_t>(file.le32(22));
+    // Each operand is widened on its own: a conditional that mixed the core
+    // header's unsigned 16 bits with the signed 32 of the others would make a
+    // top-down height (stored negative) a huge unsigned one.
+    const long long width = core ? static_cast<long long>(file.le16(18)) : static_cast<long long>(file.le32(18));
+    const long long stored_height =
+        core ? static_cast<long long>(file.le16(20)) : static_cast<long long>(static_cast<int32_t>(file.le32(22)));
     const long long planes_at = core ? 22 : 26;
     if (file.le16(planes_at) != 1) return false;
     const unsigned bits = file.le16(planes_at + 2);
@@ -299,7 +359,9 @@ bool read_bmp_layout(const bmp_bytes& file, bmp_layout* layout) {
     const long long entry = core ? 3 : 4;
     long long colours = 0;
     if (core ? bits < 24 : bits < 16) colours = core ? (offset - 14 - 24) / 3 : (offset - 14 - header) >> 2;
-    if (colours == 0 && offset != header_end) return false;  // "bad offset"
+    // The decoder compares the offset with where its reading of the header
+    // stopped, which is the end of the file when the file ends inside it.
+    if (colours == 0 && offset != std::min(header_end, file.length)) return false;  // "bad offset"
     long long row_bytes;
     long long skip;
     if (bits < 16) {
@@ -403,6 +465,7 @@ const char* decode_refusal(const unsigned char* bytes, int length) {
         case jpeg_fault::undefined_table: return "undefined table";
         case jpeg_fault::missing_scan: return "missing scan";
         case jpeg_fault::too_many_scans: return "too many scans";
+        case jpeg_fault::truncated: return "truncated";
         case jpeg_fault::oversized_huffman_table:
         case jpeg_fault::none: break;
     }
