@@ -1,7 +1,11 @@
 // The checks that keep crafted files away from the decoder's known faults: a
 // JPEG Huffman table with more than 256 codes wherever the decoder would read
-// it, and images whose RGBA block would pass 2 GB. Valid files, progressive
-// JPEGs with tables between their scans among them, must pass untouched.
+// it, images whose RGBA block would pass 2 GB, scans that name an undefined
+// Huffman table or components dequantised with an undefined table, components
+// no complete scan sets (baseline) or refined before their first DC scan
+// (progressive), and BMP palette indices past the palette. Valid files,
+// progressive JPEGs with tables between their scans among them, must pass
+// untouched. The cost guards are in codec_hostile_test.cpp.
 #include <climits>
 #include <cstdint>
 #include <string>
