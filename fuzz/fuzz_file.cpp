@@ -6,7 +6,7 @@
 #include <cstdlib>
 #include <string>
 
-#include "io/decode_guards.h"
+#include "decode/decode_guards.h"
 #include "fuzz_support.h"
 #include "imgfilter.h"
 #include "stb_image.h"

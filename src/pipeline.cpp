@@ -1,8 +1,12 @@
 #include "pipeline.h"
 
 #include "common/last_error.h"
-#include "io/decode_image.h"
-#include "io/image_file.h"
+#include "decode/decode_image.h"
+#include "decode/format_signature.h"
+#include "encode/encode_image.h"
+#include "encode/output_format.h"
+#include "fs/input_file.h"
+#include "fs/write_output.h"
 
 namespace {
 
@@ -13,7 +17,24 @@ struct image_owner {
     ~image_owner() { std::free(image.pixels); }
 };
 
+struct encoding {
+    image_format format;
+    const filter_image* image;
+};
+
+bool encode_into(const void* source, byte_sink* sink) {
+    const encoding* output = static_cast<const encoding*>(source);
+    return encode_image(output->format, *output->image, sink);
+}
+
+
 }  // namespace
+
+bool write_output_file(const char* output_path, image_format format, const filter_image& image) {
+    if (!encodable(format, image.width, image.height)) return false;
+    const encoding output{format, &image};
+    return write_output(output_path, file_content{encode_into, &output});
+}
 
 int process_image(const char* input_path, const char* output_path, const char* filter_name, filter_fn worker,
                   const void* params) {

@@ -9,7 +9,7 @@
 
 #include "codec_files.h"
 #include "imgfilter.h"
-#include "io/decode_image.h"
+#include "decode/decode_image.h"
 #include "pipeline.h"
 #include "test_support.h"
 

@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "io/decode_guards.h"
+#include "decode/decode_guards.h"
 #include "imgfilter.h"
 #include "pipeline.h"
 #include "test_support.h"

@@ -4,7 +4,7 @@
 
 #include <gtest/gtest.h>
 
-#include "io/image_file.h"
+#include "encode/encoder_bounds.h"
 
 namespace {
 

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "io/jpeg_encoder.h"
+#include "encode/jpeg_encoder.h"
 #include "test_support.h"
 
 namespace {

@@ -9,7 +9,7 @@
 #include <random>
 #include <string>
 
-#include "io/image_file.h"
+#include "encode/encode_image.h"
 #include "imgfilter.h"
 #include "pipeline.h"
 #include "test_support.h"

@@ -16,9 +16,9 @@
 #include <thread>
 
 #include "imgfilter.h"
-#include "io/byte_sinks.h"
-#include "io/output_target.h"
-#include "io/replace_file.h"
+#include "fs/descriptor_sink.h"
+#include "fs/output_target.h"
+#include "fs/replace_file.h"
 #include "path_state.h"
 
 namespace {

@@ -19,8 +19,8 @@
 #include <random>
 
 #include "imgfilter.h"
-#include "io/image_file.h"
 #include "path_state.h"
+#include "pipeline.h"
 
 namespace {
 

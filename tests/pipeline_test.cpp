@@ -4,7 +4,8 @@
 
 #include <string>
 
-#include "io/image_file.h"
+#include "decode/format_signature.h"
+#include "encode/output_format.h"
 #include "imgfilter.h"
 #include "pipeline.h"
 #include "stb_image_write.h"

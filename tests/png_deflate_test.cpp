@@ -13,7 +13,7 @@
 #include <string>
 #include <vector>
 
-#include "io/png_deflate.h"
+#include "encode/png_deflate.h"
 #include "test_support.h"
 
 namespace {

@@ -14,12 +14,12 @@
 #include <vector>
 
 #include "codec_files.h"
-#include "io/decode_guards.h"
-#include "io/bmp_channel_order.h"
-#include "io/byte_sinks.h"
-#include "io/decode_image.h"
-#include "io/image_file.h"
-#include "io/png_writer.h"
+#include "common/memory_sink.h"
+#include "decode/decode_guards.h"
+#include "decode/decode_image.h"
+#include "encode/encode_image.h"
+#include "encode/png_writer.h"
+#include "simd/bmp_channel_order.h"
 #include "simd/code_path.h"
 #include "stb_image.h"
 #include "stb_image_write.h"
