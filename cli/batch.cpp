@@ -102,8 +102,11 @@ int run_batch(const batch_request& request) {
         [&](std::size_t i, std::string* message) {
             const job& j = jobs[pending[i]];
             bool read_cause = false;  // batch lines always lead with the input's name
-            return filter_file(command, request.value, j.input, j.output.c_str(), request.file_options, message,
-                               &read_cause);
+            std::string note;
+            const bool ok = filter_file(command, request.value, j.input, j.output.c_str(), request.file_options,
+                                        message, &read_cause, &note);
+            if (ok) *message = note;  // reported with the failures, after the progress bar
+            return ok;
         },
         [&](std::size_t i, const task_result& result) {
             jobs[pending[i]].result = result;
@@ -116,6 +119,8 @@ int run_batch(const batch_request& request) {
     std::size_t succeeded = 0, skipped = 0;
     for (job& j : jobs) {
         if (j.result.interrupted && written_before_the_stop(j)) j.result = {true, {}};
+        if (j.result.ok && !j.result.message.empty())
+            std::fprintf(stderr, "imgfilter: %s: %s\n", j.input, j.result.message.c_str());
         if (j.result.ok)
             ++succeeded;
         else if (j.skipped)

@@ -22,8 +22,9 @@ struct batch_request {
     filter_file_options file_options;
 };
 
-// Filters every input, then reports: a line per failure on stderr, a count on
-// stdout (unless quiet; with json, a line per file instead). Returns the exit
+// Filters every input, then reports: a line per failure on stderr (and per
+// file whose unreadable metadata was left out), a count on stdout (unless
+// quiet; with json, a line per file instead). Returns the exit
 // status: 0 when every file was written (or skipped), 1 otherwise. SIGINT,
 // SIGTERM or SIGHUP stops the run once the running workers have ended (see
 // run_in_worker_processes): the outputs written so far stay, the count goes to

@@ -5,6 +5,7 @@
 #include <cerrno>
 #include <climits>
 #include <cstring>
+#include <exception>
 
 #include "atomic_replace.h"
 #include "exif_cleaner.h"
@@ -26,7 +27,16 @@ bool is_stdio(const char* path) { return std::strcmp(path, "-") == 0; }
 constexpr std::size_t k_first_read = 1u << 20;
 constexpr std::size_t k_header_bytes = 2 * k_metadata_limit;
 
-image_metadata carried_metadata(const std::string& input, metadata_policy policy, file_format* input_format) {
+// What reading the input's metadata left out, for the line the user gets;
+// empty when everything it holds could be read.
+std::string unreadable_note(const image_metadata& found) {
+    if (found.exif_unreadable && found.icc_unreadable) return "unreadable EXIF block and ICC profile left out";
+    if (found.exif_unreadable) return "unreadable EXIF block left out";
+    if (found.icc_unreadable) return "unreadable ICC profile left out";
+    return {};
+}
+
+image_metadata read_metadata(const std::string& input, metadata_policy policy, file_format* input_format) {
     image_metadata found;
     std::string head;
     if (!read_file_start(input, k_first_read, &head)) return found;
@@ -42,8 +52,27 @@ image_metadata carried_metadata(const std::string& input, metadata_policy policy
     found = read(head, &complete);
     if (!complete && head.size() == k_first_read && read_file_start(input, k_header_bytes, &head))
         found = read(head, &complete);
-    if (!found.exif.empty()) found.exif = cleaned_exif(found.exif, policy == metadata_policy::all);
+    if (!found.exif.empty()) {
+        bool readable = true;
+        found.exif = cleaned_exif(found.exif, policy == metadata_policy::all, &readable);
+        found.exif_unreadable = !readable;
+    }
     return found;
+}
+
+// The metadata to carry, and in *note what was left out as unreadable. The
+// image is filtered whatever the metadata holds: running out of memory on it,
+// or any other failure to read it, leaves all of it out.
+image_metadata carried_metadata(const std::string& input, metadata_policy policy, file_format* input_format,
+                                std::string* note) {
+    try {
+        image_metadata found = read_metadata(input, policy, input_format);
+        *note = unreadable_note(found);
+        return found;
+    } catch (const std::exception&) {
+        *note = "unreadable metadata left out";
+        return {};
+    }
 }
 
 void replace_all(std::string* text, const std::string& from, const std::string& to) {
@@ -55,8 +84,9 @@ void replace_all(std::string* text, const std::string& from, const std::string& 
 }  // namespace
 
 bool filter_file(const filter_command& command, const param_value& value, const char* input, const char* output,
-                 const filter_file_options& options, std::string* message, bool* read_cause) {
+                 const filter_file_options& options, std::string* message, bool* read_cause, std::string* note) {
     *read_cause = false;
+    note->clear();
     private_temp_dir temp;
     std::string error;
     const bool from_stdin = is_stdio(input), to_stdout = is_stdio(output);
@@ -74,7 +104,7 @@ bool filter_file(const filter_command& command, const param_value& value, const 
     }
 
     file_format input_format = file_format::unknown;
-    const image_metadata metadata = carried_metadata(input_path, options.metadata, &input_format);
+    const image_metadata metadata = carried_metadata(input_path, options.metadata, &input_format, note);
     file_format output_format = format_of_extension(output);
     if (to_stdout)
         output_format = options.stdout_format ? format_of_extension((std::string(".") + options.stdout_format).c_str())

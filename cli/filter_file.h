@@ -19,7 +19,9 @@ struct filter_file_options {
 // message, its temporary paths shown as the user's "-", with the system's
 // cause in front when the input could not be read, *read_cause then set).
 // Nothing reaches standard output unless the whole result is ready.
+// *note says which of the input's metadata was left out as unreadable (empty
+// when none was): the file is filtered all the same.
 bool filter_file(const filter_command& command, const param_value& value, const char* input, const char* output,
-                 const filter_file_options& options, std::string* message, bool* read_cause);
+                 const filter_file_options& options, std::string* message, bool* read_cause, std::string* note);
 
 #endif

@@ -9,6 +9,10 @@
 struct image_metadata {
     std::string exif;  // starts with "II*\0" or "MM\0*"; empty when absent
     std::string icc;   // the profile itself; empty when absent
+    // The file holds a block that could not be read (damaged, or beyond the
+    // limits below): it is left out, as if absent.
+    bool exif_unreadable = false;
+    bool icc_unreadable = false;
     bool empty() const { return exif.empty() && icc.empty(); }
 };
 
@@ -19,7 +23,8 @@ enum class metadata_policy {
 };
 
 // Larger blocks are not carried: a real profile or EXIF block is far smaller,
-// and the tool holds them in memory per file.
+// and the tool holds them in memory per file. The readers never hold more
+// than this of either, nor inflate a profile past it.
 constexpr std::size_t k_metadata_limit = 16u << 20;
 
 #endif

@@ -299,19 +299,21 @@ int run_single(const filter_command& c, const param_value& value, const command_
                const filter_file_options& options) {
     const char* input = line.paths[0];
     const char* output = line.paths[1];
-    std::string message;
+    std::string message, note;
     bool read_cause = false;
     const char* status = "written";
     struct stat existing;
     if (line.no_clobber && !is_stdio(output) && lstat(output, &existing) == 0) {
         status = "skipped";
-    } else if (!filter_file(c, value, input, output, options, &message, &read_cause)) {
+    } else if (!filter_file(c, value, input, output, options, &message, &read_cause, &note)) {
         status = "failed";
         // The system's cause is about the input: its name leads, as in batch mode.
         if (read_cause)
             std::fprintf(stderr, "imgfilter: %s: %s\n", input, message.c_str());
         else
             std::fprintf(stderr, "imgfilter: %s\n", message.c_str());
+    } else if (!note.empty()) {
+        std::fprintf(stderr, "imgfilter: %s: %s\n", input, note.c_str());
     }
     if (line.json) print_json_line(stdout, {input, output, status, message});
     return std::strcmp(status, "failed") == 0 ? k_exit_failure : 0;

@@ -30,9 +30,12 @@ image_metadata read_jpeg_metadata(const std::string& jpeg, bool* complete) {
     bool ended = false;
     if (complete) *complete = true;
     if (jpeg.size() < 4 || byte_at(jpeg, 0) != 0xFF || byte_at(jpeg, 1) != 0xD8) return found;
-    std::map<unsigned, std::string> icc_pieces;  // sequence number -> piece
+    // The profile's pieces by sequence number, kept while they add up to no
+    // more than k_metadata_limit.
+    std::map<unsigned, std::string> icc_pieces;
+    std::size_t icc_size = 0;
     unsigned icc_count = 0;
-    bool icc_broken = false;
+    bool icc_seen = false, icc_broken = false;
     std::size_t at = 2;
     while (at + 4 <= jpeg.size()) {
         if (byte_at(jpeg, at) != 0xFF) {
@@ -52,37 +55,44 @@ image_metadata read_jpeg_metadata(const std::string& jpeg, bool* complete) {
         const std::size_t length = byte_at(jpeg, at + 2) << 8 | byte_at(jpeg, at + 3);
         if (length < 2) ended = true;  // broken: reading on would not help
         if (length < 2 || at + 2 + length > jpeg.size()) break;
-        const std::string payload = jpeg.substr(at + 4, length - 2);
-        if (marker == 0xE1 && found.exif.empty() && payload.compare(0, k_exif_id_size, k_exif_id, k_exif_id_size) == 0)
-            found.exif = payload.substr(k_exif_id_size);
-        if (marker == 0xE2 && payload.size() > k_icc_id_size + 2 &&
-            payload.compare(0, k_icc_id_size, k_icc_id, k_icc_id_size) == 0) {
-            const unsigned sequence = byte_at(payload, k_icc_id_size);
-            const unsigned count = byte_at(payload, k_icc_id_size + 1);
-            if (sequence == 0 || sequence > count || (icc_count && count != icc_count) || icc_pieces.count(sequence))
+        const std::size_t payload = at + 4, payload_size = length - 2;
+        if (marker == 0xE1 && found.exif.empty() && payload_size >= k_exif_id_size &&
+            jpeg.compare(payload, k_exif_id_size, k_exif_id, k_exif_id_size) == 0)
+            found.exif.assign(jpeg, payload + k_exif_id_size, payload_size - k_exif_id_size);
+        if (marker == 0xE2 && payload_size > k_icc_id_size + 2 &&
+            jpeg.compare(payload, k_icc_id_size, k_icc_id, k_icc_id_size) == 0) {
+            const unsigned sequence = byte_at(jpeg, payload + k_icc_id_size);
+            const unsigned count = byte_at(jpeg, payload + k_icc_id_size + 1);
+            const std::size_t piece = payload + k_icc_id_size + 2, piece_size = payload_size - k_icc_id_size - 2;
+            icc_seen = true;
+            icc_size += piece_size;
+            if (sequence == 0 || sequence > count || (icc_count && count != icc_count) || icc_pieces.count(sequence) ||
+                icc_size > k_metadata_limit)
                 icc_broken = true;
             icc_count = count;
-            icc_pieces[sequence] = payload.substr(k_icc_id_size + 2);
+            if (icc_broken)
+                icc_pieces.clear();
+            else
+                icc_pieces[sequence].assign(jpeg, piece, piece_size);
         }
         at += 2 + length;
     }
-    if (!icc_broken && icc_count && icc_pieces.size() == icc_count) {
+    if (!icc_broken && icc_pieces.size() == icc_count) {
         for (const auto& piece : icc_pieces) found.icc += piece.second;
     }
+    found.icc_unreadable = icc_seen && found.icc.empty();
     if (complete) *complete = ended;
-    if (found.exif.size() > k_metadata_limit) found.exif.clear();
-    if (found.icc.size() > k_metadata_limit) found.icc.clear();
     return found;
 }
 
 std::string add_jpeg_metadata(const std::string& jpeg, const image_metadata& metadata) {
     if (jpeg.size() < 4 || byte_at(jpeg, 0) != 0xFF || byte_at(jpeg, 1) != 0xD8) return {};
     std::string segments;
-    if (!metadata.exif.empty() && metadata.exif.size() + k_exif_id_size <= k_max_payload)
+    if (!metadata.exif.empty() && metadata.exif.size() <= k_jpeg_exif_limit)
         segments += segment(0xE1, std::string(k_exif_id, k_exif_id_size) + metadata.exif);
     const std::size_t piece_size = k_max_payload - k_icc_id_size - 2;
     const std::size_t pieces = (metadata.icc.size() + piece_size - 1) / piece_size;
-    if (pieces > 0 && pieces <= 255) {
+    if (metadata.icc.size() <= k_jpeg_icc_limit) {
         for (std::size_t i = 0; i < pieces; ++i) {
             std::string payload(k_icc_id, k_icc_id_size);
             payload += static_cast<char>(i + 1);

@@ -8,14 +8,22 @@
 
 #include "image_metadata.h"
 
+// The largest EXIF block and ICC profile a JPEG file holds. A segment's
+// length field counts itself: 65535 - 2 bytes of payload. EXIF takes one
+// segment, after "Exif\0\0"; a profile up to 255 numbered ones, each after
+// "ICC_PROFILE\0" and two bytes of numbering.
+constexpr std::size_t k_jpeg_exif_limit = 65533 - 6;
+constexpr std::size_t k_jpeg_icc_limit = 255 * (65533 - 14);
+
 // What the segments before the image data hold; anything malformed is
-// treated as absent.
+// treated as absent, an ICC profile whose pieces do not add up (or add up to
+// more than k_metadata_limit) marked unreadable.
 // *complete (when given) tells whether the header part ended within the
 // bytes: false when they stop first, so a longer read may find more.
 image_metadata read_jpeg_metadata(const std::string& jpeg, bool* complete = nullptr);
 
 // The file with the metadata's segments added; empty when jpeg does not start
-// like a JPEG file. Metadata too large for a segment is left out.
+// like a JPEG file. A block larger than its limit above is left out.
 std::string add_jpeg_metadata(const std::string& jpeg, const image_metadata& metadata);
 
 #endif

@@ -2,7 +2,9 @@
 
 #include <zlib.h>
 
+#include <algorithm>
 #include <cstdint>
+#include <cstring>
 #include <vector>
 
 namespace {
@@ -19,23 +21,39 @@ std::string u32_bytes(uint32_t value) {
             static_cast<char>(value)};
 }
 
-uint32_t checksum(const std::string& type_and_data) {
-    return static_cast<uint32_t>(
-        crc32(0, reinterpret_cast<const Bytef*>(type_and_data.data()), static_cast<uInt>(type_and_data.size())));
+uint32_t checksum(const char* data, std::size_t size) {
+    return static_cast<uint32_t>(crc32(0, reinterpret_cast<const Bytef*>(data), static_cast<uInt>(size)));
 }
 
 std::string chunk(const char* type, const std::string& data) {
     const std::string body = std::string(type, 4) + data;
-    return u32_bytes(static_cast<uint32_t>(data.size())) + body + u32_bytes(checksum(body));
+    return u32_bytes(static_cast<uint32_t>(data.size())) + body + u32_bytes(checksum(body.data(), body.size()));
 }
 
-// Inflates at most k_metadata_limit bytes: a tiny chunk must not make us
-// allocate gigabytes.
-bool inflate_limited(const std::string& compressed, std::string* out) {
+// Ends the zlib stream however the inflating ends, an exception included.
+class inflate_stream {
+public:
+    inflate_stream() { ready_ = inflateInit(&stream) == Z_OK; }
+    ~inflate_stream() {
+        if (ready_) inflateEnd(&stream);
+    }
+    inflate_stream(const inflate_stream&) = delete;
+    inflate_stream& operator=(const inflate_stream&) = delete;
+    bool ready() const { return ready_; }
     z_stream stream{};
-    if (inflateInit(&stream) != Z_OK) return false;
-    stream.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(compressed.data()));
-    stream.avail_in = static_cast<uInt>(compressed.size());
+
+private:
+    bool ready_;
+};
+
+// Inflates at most k_metadata_limit bytes: a tiny chunk must not make us
+// allocate gigabytes, and a stream that would give more is refused.
+bool inflate_limited(const char* compressed, std::size_t size, std::string* out) {
+    inflate_stream inflating;
+    if (!inflating.ready()) return false;
+    z_stream& stream = inflating.stream;
+    stream.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(compressed));
+    stream.avail_in = static_cast<uInt>(size);
     std::vector<char> buffer(65536);
     int status = Z_OK;
     while (status == Z_OK) {
@@ -43,12 +61,28 @@ bool inflate_limited(const std::string& compressed, std::string* out) {
         stream.avail_out = static_cast<uInt>(buffer.size());
         status = inflate(&stream, Z_NO_FLUSH);
         if (status != Z_OK && status != Z_STREAM_END) break;
-        out->append(buffer.data(), buffer.size() - stream.avail_out);
-        if (out->size() > k_metadata_limit) status = Z_MEM_ERROR;
+        const std::size_t produced = buffer.size() - stream.avail_out;
+        if (produced > k_metadata_limit - out->size()) return false;
+        out->append(buffer.data(), produced);
         if (status == Z_OK && stream.avail_in == 0 && stream.avail_out != 0) status = Z_DATA_ERROR;  // truncated
     }
-    inflateEnd(&stream);
     return status == Z_STREAM_END;
+}
+
+// Whether the chunk at `at` is no larger than any carried block and its
+// checksum matches.
+bool readable_chunk(const std::string& png, std::size_t at, uint32_t length) {
+    return length <= k_metadata_limit && checksum(png.data() + at + 4, 4 + length) == u32_at(png, at + 8 + length);
+}
+
+// The profile of an iCCP chunk's data: a name (1-79 bytes), a zero, the
+// compression method (0) and the zlib stream. False when it cannot be read.
+bool iccp_profile(const char* data, std::size_t size, std::string* profile) {
+    const char* zero = static_cast<const char*>(std::memchr(data, '\0', std::min<std::size_t>(size, 80)));
+    if (!zero || zero == data) return false;
+    const std::size_t stream_at = static_cast<std::size_t>(zero - data) + 2;
+    if (stream_at > size || zero[1] != 0) return false;
+    return inflate_limited(data + stream_at, size - stream_at, profile);
 }
 
 bool deflate_whole(const std::string& data, std::string* out) {
@@ -72,6 +106,10 @@ image_metadata read_png_metadata(const std::string& png, bool* complete) {
     bool ended = !is_png(png);
     if (complete) *complete = true;
     if (ended) return found;
+    // Only the first eXIf and the first iCCP chunk are read, a file having
+    // one of each at most: a hostile one repeats iCCP to have each profile
+    // inflated in turn. Chunks larger than k_metadata_limit are not read.
+    bool exif_seen = false, icc_seen = false;
     std::size_t at = k_signature_size;
     while (at + 12 <= png.size()) {
         const uint32_t length = u32_at(png, at);
@@ -81,17 +119,16 @@ image_metadata read_png_metadata(const std::string& png, bool* complete) {
             ended = true;
             break;
         }
-        const std::string body = png.substr(at + 4, 4 + length);
-        const bool intact = checksum(body) == u32_at(png, at + 8 + length);
-        const std::string data = body.substr(4);
-        if (intact && type == "eXIf" && found.exif.empty() && data.size() <= k_metadata_limit) found.exif = data;
-        if (intact && type == "iCCP" && found.icc.empty()) {
-            // Profile name (1-79 bytes), a zero, the compression method (0), the stream.
-            const std::size_t zero = data.find('\0');
-            std::string profile;
-            if (zero != std::string::npos && zero >= 1 && zero <= 79 && zero + 2 <= data.size() &&
-                data[zero + 1] == 0 && inflate_limited(data.substr(zero + 2), &profile))
-                found.icc = profile;
+        if (type == "eXIf" && !exif_seen) {
+            exif_seen = true;
+            if (readable_chunk(png, at, length))
+                found.exif.assign(png, at + 8, length);
+            else
+                found.exif_unreadable = true;
+        } else if (type == "iCCP" && !icc_seen) {
+            icc_seen = true;
+            found.icc_unreadable = !readable_chunk(png, at, length) || !iccp_profile(png.data() + at + 8, length, &found.icc);
+            if (found.icc_unreadable) found.icc.clear();
         }
         at += 12 + length;
     }

@@ -8,8 +8,10 @@
 
 #include "image_metadata.h"
 
-// What the chunks before the image data hold; chunks with a wrong checksum or
-// a profile that does not inflate are treated as absent.
+// What the chunks before the image data hold: the first eXIf and iCCP chunk
+// only, later ones ignored. One with a wrong checksum, larger than
+// k_metadata_limit, or (iCCP) whose profile does not inflate within that
+// limit is left out and marked unreadable.
 // *complete (when given) tells whether the header part ended within the
 // bytes: false when they stop first, so a longer read may find more.
 image_metadata read_png_metadata(const std::string& png, bool* complete = nullptr);

@@ -99,7 +99,7 @@ bool start_worker(std::size_t task_index, const std::function<bool(std::size_t, 
         close(fds[0]);
         std::string message;
         const bool ok = task(task_index, &message);
-        if (!ok) write_all(fds[1], message);
+        write_all(fds[1], message);
         _exit(ok ? 0 : 1);
     }
     close(fds[1]);
@@ -112,7 +112,7 @@ task_result collect(worker& done) {
     int status = 0;
     while (waitpid(done.pid, &status, 0) < 0 && errno == EINTR) {
     }
-    if (WIFEXITED(status) && WEXITSTATUS(status) == 0) return {true, {}};
+    if (WIFEXITED(status) && WEXITSTATUS(status) == 0) return {true, done.message};
     if (WIFSIGNALED(status))
         return {false,
                 std::string("worker process ended by signal ") + std::to_string(WTERMSIG(status)) + " (" +

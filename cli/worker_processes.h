@@ -11,15 +11,15 @@
 
 struct task_result {
     bool ok;
-    std::string message;  // why it failed; empty after a success
+    std::string message;  // why it failed; after a success, what the task noted (often nothing)
     // The worker was ended by the signal that stopped the run, not by its task.
     bool interrupted = false;
 };
 
 // task(i) runs in a forked child and returns success, filling *message on
-// failure. finished(i, result) and tick() run in the calling process: the
-// first once per task as it ends, the second a few times a second and after
-// every finished task.
+// failure (and on success when it has something to note). finished(i,
+// result) and tick() run in the calling process: the first once per task as
+// it ends, the second a few times a second and after every finished task.
 //
 // SIGINT, SIGTERM or SIGHUP stops the run: no further task starts, the signal
 // is passed on to the running workers and each is waited for (its finished()

@@ -1,4 +1,4 @@
-// What both fuzz targets share: a private scratch directory, the contract that
+// What the library's two fuzz targets share: a private scratch directory, the contract that
 // every filter call must keep, and aborting loudly when it does not.
 #ifndef IMGFILTER_FUZZ_SUPPORT_H
 #define IMGFILTER_FUZZ_SUPPORT_H

@@ -174,6 +174,58 @@ TEST_F(CliMetadata, AcrossContainers) {
     }
 }
 
+// Metadata the tool cannot read costs the file nothing but that metadata:
+// the image is filtered, what could be read is carried, and one line says
+// what was left out, in batch mode too.
+TEST_F(CliMetadata, UnreadableMetadataIsLeftOutWithOneLine) {
+    const std::string exif = std::string("Exif\0\0", 6) + phone_exif();
+    const std::string broken_exif = std::string("Exif\0\0II*\0\xF0\xFF\xFF\xFF", 14);  // IFD0 past the end
+    const auto icc = icc_segments(profile);
+    const std::string regressions = std::string(IMGFILTER_FUZZ_REGRESSIONS) + "/metadata/";
+    const struct {
+        std::string input;
+        std::string bytes;  // written to input when not empty
+        const char* note;
+        bool exif_kept, icc_kept;
+    } cases[] = {
+        {dir.path("bad-exif.jpg"), with_jpeg_segments(file("plain.jpg"), {{0xE1, broken_exif}, icc[0], icc[1]}),
+         "unreadable EXIF block left out", false, true},
+        {dir.path("half-icc.jpg"), with_jpeg_segments(file("plain.jpg"), {{0xE1, exif}, icc[0]}),
+         "unreadable ICC profile left out", true, false},
+        {dir.path("neither.jpg"), with_jpeg_segments(file("plain.jpg"), {{0xE1, broken_exif}, icc[1]}),
+         "unreadable EXIF block and ICC profile left out", false, false},
+        {dir.path("bad-icc.png"),
+         with_png_chunks(file("plain.png"), {{"iCCP", std::string("p\0\0not zlib", 11)}, {"eXIf", phone_exif()}}),
+         "unreadable ICC profile left out", true, false},
+        // Repeated profiles each inflating past the limit: only the first is tried.
+        {regressions + "png-iccp-twice-past-limit-then-valid", "", "unreadable ICC profile left out", false, false},
+        // Directories shared by 100 pointers each: carried once each, no larger.
+        {regressions + "jpeg-exif-100-pointers-per-directory-to-one-directory", "", nullptr, true, false},
+    };
+    std::string batch_inputs, batch_err;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.input);
+        if (!c.bytes.empty()) {
+            ASSERT_TRUE(write_bytes(c.input, bytes_of(c.bytes)));
+        }
+        const std::size_t input_size = read_bytes(c.input).size();
+        const std::string note = c.note ? "imgfilter: " + c.input + ": " + c.note + "\n" : "";
+        const cli_outcome result = run("emboss '" + c.input + "' " + q("out.png"));
+        EXPECT_EQ(result.status, 0);
+        EXPECT_EQ(result.err, note);
+        const std::string out = file("out.png");
+        const std::vector<std::string> exif_chunks = png_chunks(out, "eXIf");
+        ASSERT_EQ(exif_chunks.size(), c.exif_kept ? 1u : 0u);
+        for (const std::string& chunk : exif_chunks) EXPECT_LE(chunk.size(), input_size);
+        EXPECT_EQ(icc_from_png(out), c.icc_kept ? profile : "");
+        batch_inputs += " '" + c.input + "'";
+        batch_err += note;
+    }
+    const cli_outcome batch = run("emboss -j 2 --format png -o " + q("batch") + batch_inputs);
+    EXPECT_EQ(batch.status, 0);
+    EXPECT_EQ(batch.err, batch_err);
+}
+
 TEST_F(CliMetadata, BmpOutputsAndPlainInputsGetNothingAdded) {
     ASSERT_EQ(run("emboss " + q("photo.jpg") + " " + q("out.bmp")).status, 0);
     ASSERT_EQ(run("emboss " + q("plain.jpg") + " " + q("plain-out.bmp")).status, 0);
