@@ -18,9 +18,9 @@
 #include <cstring>
 #include <map>
 #include <string>
-#include <type_traits>
 #include <vector>
 
+#include "exported_calls.h"
 #include "filter_table.h"
 #include "filters/filter.h"
 #include "heap_peak.h"
@@ -48,42 +48,59 @@ const float k_soft_5x5[25] = {1 / 25.f, 1 / 25.f, 1 / 25.f, 1 / 25.f, 1 / 25.f, 
                               1 / 25.f, 1 / 25.f, 1 / 25.f, 1 / 25.f, 1 / 25.f, 1 / 25.f, 1 / 25.f,
                               1 / 25.f, 1 / 25.f, 1 / 25.f, 1 / 25.f};
 
-struct filter_case {
-    const char* name;
-    filter_id filter;
-    float f;
-    int i;
-    kernel_params kernel;
-    // The record the worker reads, by the kind of parameter the filter table gives it.
-    const void* params() const {
-        switch (filter_of(filter).kind) {
-            case param_kind::real: return &f;
-            case param_kind::integer: return &i;
-            case param_kind::weights: return &kernel;
-            case param_kind::none: break;
-        }
-        return nullptr;
-    }
-    int run(filter_image* image, code_path path) const { return filter_of(filter).worker_with(image, params(), path); }
+// What the benchmark times of a filter with one parameter value: its worker
+// alone on the decoded photograph, and whole calls from a file to a file of
+// the same format.
+enum timed_rows : unsigned {
+    k_worker = 1,
+    k_bmp_call = 2,
+    k_png_and_jpeg_calls = 4,
 };
 
-const filter_case k_cases[] = {
-    {"vignette/0.5", filter_id::vignette, 0.5f, 0, {}},
-    {"blur/1.5", filter_id::blur, 1.5f, 0, {}},
-    {"blur/10", filter_id::blur, 10.0f, 0, {}},
-    {"blur/50", filter_id::blur, 50.0f, 0, {}},
-    {"sharpen/4", filter_id::sharpen, 4.0f, 0, {}},
-    {"kernel/3x3", filter_id::kernel, 0, 0, {k_sharpen_3x3, 3}},
-    {"kernel/5x5", filter_id::kernel, 0, 0, {k_soft_5x5, 5}},
-    {"emboss", filter_id::emboss, 0, 0, {}},
-    {"edge_detect", filter_id::edge_detect, 0, 0, {}},
-    {"denoise/3", filter_id::denoise, 0, 3, {}},
-    {"denoise/8", filter_id::denoise, 0, 8, {}},
-    {"pixelate/16", filter_id::pixelate, 0, 16, {}},
-    {"oil_paint/3", filter_id::oil_paint, 0, 3, {}},
-    {"oil_paint/10", filter_id::oil_paint, 0, 10, {}},
-    {"oil_paint/30", filter_id::oil_paint, 0, 30, {}},
+struct filter_case {
+    filter_id id;
+    filter_param value;
+    unsigned rows;  // timed_rows
+
+    const void* params() const { return value.record(filter_of(id).kind); }
+    int run(filter_image* image, code_path path) const { return filter_of(id).worker_with(image, params(), path); }
+
+    // The filter's name and the parameter value, e.g. "blur/1.5", "kernel/3x3", "emboss".
+    std::string name() const {
+        char text[32] = "";
+        switch (filter_of(id).kind) {
+            case param_kind::real: std::snprintf(text, sizeof text, "/%g", static_cast<double>(value.real)); break;
+            case param_kind::integer: std::snprintf(text, sizeof text, "/%d", value.integer); break;
+            case param_kind::weights:
+                std::snprintf(text, sizeof text, "/%dx%d", value.grid.size, value.grid.size);
+                break;
+            case param_kind::none: break;
+        }
+        return filter_of(id).name + std::string(text);
+    }
 };
+
+// Pixelate with blocks of 1 leaves the picture as it was: its whole calls time
+// the pipeline alone.
+constexpr filter_case k_cases[] = {
+    {filter_id::pixelate, 1, k_bmp_call | k_png_and_jpeg_calls},
+    {filter_id::vignette, 0.5f, k_worker | k_bmp_call},
+    {filter_id::blur, 1.5f, k_worker | k_bmp_call | k_png_and_jpeg_calls},
+    {filter_id::blur, 10.0f, k_worker | k_bmp_call},
+    {filter_id::blur, 50.0f, k_worker},
+    {filter_id::sharpen, 4.0f, k_worker | k_bmp_call},
+    {filter_id::kernel, {k_sharpen_3x3, 3}, k_worker | k_bmp_call},
+    {filter_id::kernel, {k_soft_5x5, 5}, k_worker},
+    {filter_id::emboss, {}, k_worker | k_bmp_call},
+    {filter_id::edge_detect, {}, k_worker | k_bmp_call},
+    {filter_id::denoise, 3, k_worker | k_bmp_call},
+    {filter_id::denoise, 8, k_worker},
+    {filter_id::pixelate, 16, k_worker | k_bmp_call},
+    {filter_id::oil_paint, 3, k_worker | k_bmp_call},
+    {filter_id::oil_paint, 10, k_worker},
+    {filter_id::oil_paint, 30, k_worker},
+};
+static_assert(has_row_for_every_filter(k_cases), "every filter needs its parameter values to time");
 
 constexpr double k_bytes_per_megabyte = 1e6;
 
@@ -149,18 +166,15 @@ std::string photo_file(const char* extension) {
     return path;
 }
 
-// The exported calls the whole-call rows make: from the library this program
-// is linked with or, for the baseline rows, from another build of it.
+// The exported functions the whole-call rows call, by filter: those of the
+// library this program is linked with or, for the baseline rows, of another
+// build of it.
 struct library_calls {
-    decltype(&imgfilter_pixelate) pixelate = imgfilter_pixelate;
-    decltype(&imgfilter_vignette) vignette = imgfilter_vignette;
-    decltype(&imgfilter_blur) blur = imgfilter_blur;
-    decltype(&imgfilter_sharpen) sharpen = imgfilter_sharpen;
-    decltype(&imgfilter_kernel) kernel = imgfilter_kernel;
-    decltype(&imgfilter_emboss) emboss = imgfilter_emboss;
-    decltype(&imgfilter_edge_detect) edge_detect = imgfilter_edge_detect;
-    decltype(&imgfilter_denoise) denoise = imgfilter_denoise;
-    decltype(&imgfilter_oil_paint) oil_paint = imgfilter_oil_paint;
+    exported_function function[k_filter_count];
+
+    library_calls() {
+        for (const filter_entry& filter : k_filters) function[static_cast<int>(filter.id)] = linked_function(filter.id);
+    }
 };
 
 // The same calls from the library at path, loaded beside the linked one
@@ -171,30 +185,22 @@ bool load_calls(const char* path, library_calls* calls) {
         std::fprintf(stderr, "imgfilter_bench: %s\n", dlerror());
         return false;
     }
-    const auto find = [library](auto* entry, const char* name) {
-        *entry = reinterpret_cast<std::remove_reference_t<decltype(*entry)>>(dlsym(library, name));
-        return *entry != nullptr;
-    };
-    return find(&calls->pixelate, "imgfilter_pixelate") && find(&calls->vignette, "imgfilter_vignette") &&
-           find(&calls->blur, "imgfilter_blur") && find(&calls->sharpen, "imgfilter_sharpen") &&
-           find(&calls->kernel, "imgfilter_kernel") && find(&calls->emboss, "imgfilter_emboss") &&
-           find(&calls->edge_detect, "imgfilter_edge_detect") && find(&calls->denoise, "imgfilter_denoise") &&
-           find(&calls->oil_paint, "imgfilter_oil_paint");
+    for (const filter_entry& filter : k_filters) {
+        const std::string symbol = std::string("imgfilter_") + filter.name;
+        void* found = dlsym(library, symbol.c_str());
+        if (!found) {
+            std::fprintf(stderr, "imgfilter_bench: %s has no %s\n", path, symbol.c_str());
+            return false;
+        }
+        calls->function[static_cast<int>(filter.id)] = reinterpret_cast<exported_function>(found);
+    }
+    return true;
 }
 
+// The case of that name's whole call, or 0 (a failed call) for no case.
 int call_filter(const library_calls& lib, const char* name, const char* in, const char* out) {
-    const std::string n = name;
-    if (n == "pixelate/1") return lib.pixelate(in, out, 1);
-    if (n == "vignette/0.5") return lib.vignette(in, out, 0.5f);
-    if (n == "blur/1.5") return lib.blur(in, out, 1.5f);
-    if (n == "blur/10") return lib.blur(in, out, 10.0f);
-    if (n == "sharpen/4") return lib.sharpen(in, out, 4.0f);
-    if (n == "kernel/3x3") return lib.kernel(in, out, k_sharpen_3x3, 3);
-    if (n == "emboss") return lib.emboss(in, out);
-    if (n == "edge_detect") return lib.edge_detect(in, out);
-    if (n == "denoise/3") return lib.denoise(in, out, 3);
-    if (n == "pixelate/16") return lib.pixelate(in, out, 16);
-    if (n == "oil_paint/3") return lib.oil_paint(in, out, 3);
+    for (const filter_case& c : k_cases)
+        if (c.name() == name) return call_exported(c.id, lib.function[static_cast<int>(c.id)], in, out, c.params());
     return 0;
 }
 
@@ -229,7 +235,7 @@ struct call_result {
 // --first-call), so that the call sees what a host's first call sees: every
 // block it takes is new to the process and faults its pages in as it first
 // touches them, and nothing is left over from earlier runs to reuse.
-call_result run_first_call(const char* filter, const std::string& in, const std::string& out,
+call_result run_first_call(const std::string& filter, const std::string& in, const std::string& out,
                            const std::string& library) {
     call_result result;
     int channel[2];
@@ -239,7 +245,7 @@ call_result run_first_call(const char* filter, const std::string& in, const std:
         dup2(channel[1], STDOUT_FILENO);
         close(channel[0]);
         close(channel[1]);
-        execl("/proc/self/exe", "imgfilter_bench", "--first-call", filter, in.c_str(), out.c_str(),
+        execl("/proc/self/exe", "imgfilter_bench", "--first-call", filter.c_str(), in.c_str(), out.c_str(),
               library.empty() ? static_cast<char*>(nullptr) : library.c_str(), static_cast<char*>(nullptr));
         _exit(127);
     }
@@ -266,7 +272,7 @@ call_result run_first_call(const char* filter, const std::string& in, const std:
 // Times are the child's own, of the call alone (not of starting the process):
 // the benchmark's time is the call's real time, "cpu ms" its CPU time (page
 // faults included), "peak MB" the most it held on the heap at once.
-void whole_call(benchmark::State& state, const char* filter, const char* extension, const std::string& library) {
+void whole_call(benchmark::State& state, const std::string& filter, const char* extension, const std::string& library) {
     const std::string in = photo_file(extension);
     const std::string out = scratch_path((std::string("out.") + extension).c_str());
     long long peak = 0;
@@ -301,19 +307,20 @@ const char* path_name(code_path path) {
 void register_all(std::vector<code_path> paths, bool with_reference, const std::string& baseline) {
     if (with_reference) paths.push_back(code_path::reference);
     for (const filter_case& c : k_cases) {
+        if (!(c.rows & k_worker)) continue;
         for (code_path path : paths) {
-            const std::string name = std::string("filter/") + c.name + "/" + path_name(path);
+            const std::string name = "filter/" + c.name() + "/" + path_name(path);
             benchmark::RegisterBenchmark(name.c_str(), filter_only, c, path)
                 ->Unit(benchmark::kMillisecond)
                 ->UseRealTime();
         }
 #ifdef IMGFILTER_BENCH_OPENCV
-        register_opencv_peer(c.name);
+        register_opencv_peer(c.name());
 #endif
     }
     // Whole calls, each followed by the same call of the baseline build when
     // one is given, so that both see the machine in about the same state.
-    const auto register_call = [&baseline](const char* extension, const char* filter) {
+    const auto register_call = [&baseline](const char* extension, const std::string& filter) {
         const std::string name = std::string(extension) + "/" + filter;
         benchmark::RegisterBenchmark(("call/" + name).c_str(), whole_call, filter, extension, std::string())
             ->Unit(benchmark::kMillisecond)
@@ -323,12 +330,11 @@ void register_all(std::vector<code_path> paths, bool with_reference, const std::
             ->Unit(benchmark::kMillisecond)
             ->UseManualTime();
     };
-    static const char* const bmp_filters[] = {"pixelate/1", "vignette/0.5", "blur/1.5",   "blur/10",
-                                              "sharpen/4",  "kernel/3x3",   "emboss",     "edge_detect",
-                                              "denoise/3",  "pixelate/16",  "oil_paint/3"};
-    for (const char* f : bmp_filters) register_call("bmp", f);
+    for (const filter_case& c : k_cases)
+        if (c.rows & k_bmp_call) register_call("bmp", c.name());
     for (const char* extension : {"png", "jpg"})
-        for (const char* f : {"pixelate/1", "blur/1.5"}) register_call(extension, f);
+        for (const filter_case& c : k_cases)
+            if (c.rows & k_png_and_jpeg_calls) register_call(extension, c.name());
 }
 
 // Keeps every benchmark's times so that the OpenCV comparison can be printed

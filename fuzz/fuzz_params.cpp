@@ -11,8 +11,8 @@
 #include <string>
 #include <vector>
 
+#include "exported_calls.h"
 #include "fuzz_support.h"
-#include "imgfilter.h"
 #include "stb_image_write.h"
 
 namespace {
@@ -98,7 +98,7 @@ struct byte_source {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     byte_source source{data, size};
-    const uint8_t filter = source.byte() % 9;
+    const filter_entry& filter = k_filters[source.byte() % k_filter_count];
     const input_image& image = inputs()[source.byte() % inputs().size()];
     static const char* const k_outputs[] = {"out.png", "out.jpg", "out.bmp"};
     const std::string output = scratch_path(k_outputs[source.byte() % 3]);
@@ -107,24 +107,20 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const int w = image.width;
     const int h = image.height;
 
-    switch (filter) {
-        case 0: check_contract("vignette", imgfilter_vignette(in, out, source.any_float()), output, w, h); break;
-        case 1: check_contract("blur", imgfilter_blur(in, out, source.any_float()), output, w, h); break;
-        case 2: check_contract("sharpen", imgfilter_sharpen(in, out, source.any_float()), output, w, h); break;
-        case 3: {
+    filter_param value;
+    float grid[25];
+    switch (filter.kind) {
+        case param_kind::real: value.real = source.any_float(); break;
+        case param_kind::integer: value.integer = source.any_int(); break;
+        case param_kind::weights: {
             const bool null_weights = source.byte() == 0;
-            const int kernel_size = source.any_int();
-            float weights[25];
-            for (float& weight : weights) weight = source.any_float();
-            check_contract("kernel", imgfilter_kernel(in, out, null_weights ? nullptr : weights, kernel_size), output,
-                           w, h);
+            value.grid.size = source.any_int();
+            for (float& weight : grid) weight = source.any_float();
+            value.grid.weights = null_weights ? nullptr : grid;
             break;
         }
-        case 4: check_contract("emboss", imgfilter_emboss(in, out), output, w, h); break;
-        case 5: check_contract("edge_detect", imgfilter_edge_detect(in, out), output, w, h); break;
-        case 6: check_contract("denoise", imgfilter_denoise(in, out, source.any_int()), output, w, h); break;
-        case 7: check_contract("pixelate", imgfilter_pixelate(in, out, source.any_int()), output, w, h); break;
-        default: check_contract("oil_paint", imgfilter_oil_paint(in, out, source.any_int()), output, w, h); break;
+        case param_kind::none: break;
     }
+    check_contract(filter.name, call_exported(filter.id, in, out, value.record(filter.kind)), output, w, h);
     return 0;
 }

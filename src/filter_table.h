@@ -1,8 +1,11 @@
-// The nine filters as data: name, parameter kind and worker, in the order of
-// the public header. The exported functions take their name and worker from
-// here; the tests and the benchmark walk it to reach every filter.
+// The nine filters as data: name, parameter kind, the widest variant of the
+// fast path each runs, and worker, in the order of the public header. The
+// exported functions take their name and worker from here; the tests and the
+// benchmark walk it to reach every filter.
 #ifndef IMGFILTER_FILTER_TABLE_H
 #define IMGFILTER_FILTER_TABLE_H
+
+#include <cstddef>
 
 #include "common/image.h"
 #include "filter_list.h"
@@ -18,17 +21,36 @@ struct filter_entry {
     filter_id id;
     const char* name;  // as the filter's messages begin, e.g. "edge_detect"
     param_kind kind;
-    filter_fn worker;  // thunk_<name>: the fastest code path
+    code_path widest;  // the widest variant it runs where the processor has it
+    filter_fn worker;  // thunk_<name>: worker_with on code_path_of(this), what the exported function runs
     int (*worker_with)(filter_image* image, const void* params, code_path path);
 };
 
-extern const filter_entry k_filters[];
 constexpr int k_filter_count = 0
 #define IMGFILTER_FILTER_COUNT(name, kind) +1
     IMGFILTER_FILTERS(IMGFILTER_FILTER_COUNT)
 #undef IMGFILTER_FILTER_COUNT
     ;
+extern const filter_entry k_filters[k_filter_count];
 
 inline const filter_entry& filter_of(filter_id id) { return k_filters[static_cast<int>(id)]; }
+
+// The path the filter runs on this processor: the fastest one it has, or the
+// filter's widest where the processor has a wider one.
+code_path code_path_of(const filter_entry& filter);
+
+// For the tables kept beside the list where values cannot be derived from it
+// (the benchmark's parameters, the fuzz targets', the tests'), each row naming
+// its filter in a member id: true when every filter has a row, so that a
+// filter added to the list does not compile until its rows are written.
+template <typename Row, std::size_t rows>
+constexpr bool has_row_for_every_filter(const Row (&table)[rows]) {
+    for (int f = 0; f < k_filter_count; ++f) {
+        bool found = false;
+        for (const Row& row : table) found = found || row.id == static_cast<filter_id>(f);
+        if (!found) return false;
+    }
+    return true;
+}
 
 #endif

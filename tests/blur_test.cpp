@@ -9,7 +9,9 @@ namespace {
 
 const float k_inf = std::numeric_limits<float>::infinity();
 
-int blur(const test_image& in, float radius, test_image* out) { return run_worker(thunk_blur, in, &radius, out); }
+int blur(const test_image& in, float radius, test_image* out) {
+    return run_worker(filter_of(filter_id::blur).worker, in, &radius, out);
+}
 
 std::vector<int> red_row(const test_image& image) {
     std::vector<int> reds;

@@ -6,7 +6,7 @@
 namespace {
 
 int denoise(const test_image& in, int strength, test_image* out) {
-    return run_worker(thunk_denoise, in, &strength, out);
+    return run_worker(filter_of(filter_id::denoise).worker, in, &strength, out);
 }
 
 // A 7x7 image of grey 100 whose pixels at the given distance from the centre

@@ -127,6 +127,8 @@ TEST(FastPath, ReportsWhatItCanRun) {
     EXPECT_TRUE(code_path_available(code_path::reference));
     EXPECT_TRUE(code_path_available(code_path::portable));
     EXPECT_TRUE(code_path_available(fastest_code_path()));
+    for (const filter_entry& filter : k_filters)
+        EXPECT_TRUE(code_path_available(code_path_of(filter))) << filter.name;
     std::string list;
     for (code_path path : k_fast_paths)
         if (code_path_available(path)) list += std::string(" ") + name_of(path);

@@ -8,26 +8,13 @@
 #include <string>
 #include <vector>
 
-#include "filter_table.h"
+#include "exported_calls.h"
 
-// A value for the parameter of any filter; the filter's kind says which member
-// is its parameter record.
-struct param {
-    float real = 0;
-    int integer = 0;
-    kernel_params grid{nullptr, 0};
-
-    param() = default;
-    param(float value) : real(value) {}
-    param(int value) : integer(value) {}
-    param(const float* weights, int size) : grid{weights, size} {}
-
-    const void* record(param_kind kind) const;
+// A value for the parameter of any filter, which can say what it is.
+struct param : filter_param {
+    using filter_param::filter_param;
     std::string text(param_kind kind) const;  // for failure messages
 };
-
-// The filter's exported function, given the parameter record its worker reads.
-int call_exported(filter_id id, const char* input_path, const char* output_path, const void* params);
 
 struct filter_call {
     const char* name;  // the filter name that starts its messages

@@ -13,7 +13,7 @@ const float k_nan = std::numeric_limits<float>::quiet_NaN();
 
 int convolve(const test_image& in, const std::vector<float>& weights, test_image* out) {
     const kernel_params params{weights.data(), weights.size() == 25 ? 5 : 3};
-    return run_worker(thunk_kernel, in, &params, out);
+    return run_worker(filter_of(filter_id::kernel).worker, in, &params, out);
 }
 
 // A grid of the given size, zero but for one weight.
@@ -95,7 +95,7 @@ TEST(Kernel, NanWeightIsRefusedAtItsIndex) {
         std::memcpy(image.pixels, in.bytes.data(), in.bytes.size());
         unsigned char* const decoded = image.pixels;
         const kernel_params params{c.grid.data(), c.grid.size() == 25 ? 5 : 3};
-        EXPECT_EQ(thunk_kernel(&image, &params), 0);
+        EXPECT_EQ(filter_of(filter_id::kernel).worker(&image, &params), 0);
         EXPECT_STREQ(imgfilter_last_error(), c.message);
         // The record still holds the decoded buffer, untouched.
         EXPECT_EQ(image.pixels, decoded);

@@ -5,7 +5,7 @@
 namespace {
 
 int oil_paint(const test_image& in, int radius, test_image* out) {
-    return run_worker(thunk_oil_paint, in, &radius, out);
+    return run_worker(filter_of(filter_id::oil_paint).worker, in, &radius, out);
 }
 
 }  // namespace

@@ -7,7 +7,9 @@
 
 namespace {
 
-int pixelate(const test_image& in, int block, test_image* out) { return run_worker(thunk_pixelate, in, &block, out); }
+int pixelate(const test_image& in, int block, test_image* out) {
+    return run_worker(filter_of(filter_id::pixelate).worker, in, &block, out);
+}
 
 test_image red_row(const std::vector<int>& reds) {
     test_image row(static_cast<int>(reds.size()), 1);
@@ -74,7 +76,7 @@ TEST(Pixelate, HugeBlockSumsDoNotOverflow) {
     ASSERT_NE(image.pixels, nullptr);
     std::memset(image.pixels, 255, bytes);
     const int block = side;
-    EXPECT_EQ(thunk_pixelate(&image, &block), 1);
+    EXPECT_EQ(filter_of(filter_id::pixelate).worker(&image, &block), 1);
     size_t changed = 0;
     for (size_t i = 0; i < bytes; ++i) changed += image.pixels[i] != 255;
     EXPECT_EQ(changed, 0u);

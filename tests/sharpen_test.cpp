@@ -3,7 +3,7 @@
 namespace {
 
 int sharpen(const test_image& in, float amount, test_image* out) {
-    return run_worker(thunk_sharpen, in, &amount, out);
+    return run_worker(filter_of(filter_id::sharpen).worker, in, &amount, out);
 }
 
 // Grey 50 all round a centre of grey 100.

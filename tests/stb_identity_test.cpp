@@ -439,6 +439,7 @@ class EncoderVariants : public ::testing::TestWithParam<code_path> {};
 // bytes at the extremes where the differences wrap and the Paeth predictor
 // meets ties, and widths around every vector length.
 TEST_P(EncoderVariants, PngRowFiltersGiveTheSystemWritersBytes) {
+    if (GetParam() != code_path::portable && !IMGFILTER_X86_VARIANTS) GTEST_SKIP() << "not compiled in this build";
     if (!code_path_available(GetParam())) GTEST_SKIP() << "not supported by this processor";
     if (!system_stb::get().complete()) FAIL() << "libstb.so.0 (Debian's libstb0) cannot be loaded";
     const uint8_t extremes[] = {0, 1, 127, 128, 129, 254, 255};
@@ -475,6 +476,7 @@ TEST_P(EncoderVariants, PngRowFiltersGiveTheSystemWritersBytes) {
 // The BMP reader's and writer's byte swap in every compiled variant, for every
 // count up to past two of the widest vectors, and the alpha bytes it reports.
 TEST_P(EncoderVariants, BmpChannelSwapCoversEveryCount) {
+    if (GetParam() != code_path::portable && !IMGFILTER_X86_VARIANTS) GTEST_SKIP() << "not compiled in this build";
     if (!code_path_available(GetParam())) GTEST_SKIP() << "not supported by this processor";
     for (long long count = 0; count <= 40; ++count) {
         std::vector<uint8_t> in(size_t(count) * 4), out(in.size() + 4, 0xEE);

@@ -6,7 +6,7 @@
 namespace {
 
 int vignette(const test_image& in, float strength, test_image* out) {
-    return run_worker(thunk_vignette, in, &strength, out);
+    return run_worker(filter_of(filter_id::vignette).worker, in, &strength, out);
 }
 
 const rgba k_grey{200, 100, 50, 128};

@@ -319,7 +319,3 @@ int thunk_blur_with(filter_image* image, const void* params, code_path path) {
     clear_err();
     return 1;
 }
-
-int thunk_blur(filter_image* image, const void* params) {
-    return thunk_blur_with(image, params, fastest_code_path());
-}

@@ -209,15 +209,9 @@ void filter_fast(unsigned char* pixels, const denoise_rows& rows, const denoise_
 
 }  // namespace
 
-int thunk_denoise(filter_image* image, const void* params) {
-    return apply_denoise(image, *static_cast<const int*>(params));
-}
-
 int thunk_denoise_with(filter_image* image, const void* params, code_path path) {
     return apply_denoise_with(image, *static_cast<const int*>(params), path);
 }
-
-int apply_denoise(filter_image* image, int strength) { return apply_denoise_with(image, strength, fastest_code_path()); }
 
 int apply_denoise_with(filter_image* image, int strength, code_path path) {
     // Unsigned so that the most negative int fails as well, without overflow.

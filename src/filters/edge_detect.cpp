@@ -89,22 +89,12 @@ IMGFILTER_VARIANTS(edge_image, (unsigned char* pixels, const row_band<int>* band
 int thunk_edge_detect_with(filter_image* image, const void*, code_path path) {
     const int width = image->width;
     const int height = image->height;
-    if (path != code_path::reference) {
-        // In place: the band of three luma rows is the only allocation.
-        const row_band<int> band(width, height, 1, 1, 3, 1);
-        if (!band.ok()) {
-            set_err("edge_detect: memory allocation failed");
-            return 0;
-        }
-        if (width > 0 && height > 0) edge_image_for(path)(image->pixels, &band);
-        clear_err();
-        return 1;
-    }
-    return fill_new_pixels(image, "edge_detect", [&](const unsigned char* in, unsigned char* out) {
-        edge_reference(in, out, width, height);
-    });
-}
-
-int thunk_edge_detect(filter_image* image, const void* params) {
-    return thunk_edge_detect_with(image, params, fastest_code_path());
+    // In place: the band of three luma rows is the only allocation.
+    return band_or_reference<int>(
+        image, "edge_detect", path, {1, 1, 3, 1},
+        [&](const row_band<int>& band) {
+            edge_image_for(path)(image->pixels, &band);
+            return true;
+        },
+        [&](const unsigned char* in, unsigned char* out) { edge_reference(in, out, width, height); });
 }

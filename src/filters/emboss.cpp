@@ -326,22 +326,12 @@ IMGFILTER_VARIANTS(emboss_image, (unsigned char* pixels, const row_band<short>* 
 int thunk_emboss_with(filter_image* image, const void*, code_path path) {
     const int width = image->width;
     const int height = image->height;
-    if (path != code_path::reference) {
-        // In place: the band of three rows is the only allocation.
-        const row_band<short> band(width, height, 1, 1, 3, 3);
-        if (!band.ok()) {
-            set_err("emboss: memory allocation failed");
-            return 0;
-        }
-        if (width > 0 && height > 0) emboss_image_for(path)(image->pixels, &band);
-        clear_err();
-        return 1;
-    }
-    return fill_new_pixels(image, "emboss", [&](const unsigned char* in, unsigned char* out) {
-        emboss_reference(in, out, width, height);
-    });
-}
-
-int thunk_emboss(filter_image* image, const void* params) {
-    return thunk_emboss_with(image, params, fastest_code_path());
+    // In place: the band of three rows, one plane a colour, is the only allocation.
+    return band_or_reference<short>(
+        image, "emboss", path, {1, 1, 3, 3},
+        [&](const row_band<short>& band) {
+            emboss_image_for(path)(image->pixels, &band);
+            return true;
+        },
+        [&](const unsigned char* in, unsigned char* out) { emboss_reference(in, out, width, height); });
 }

@@ -1,5 +1,6 @@
 // What the nine filter units share beyond the image itself: the reference
-// path's buffer swap, and the workers the pipeline and the tests call.
+// path's buffer swap, the choice between it and a fast path that works in
+// place, and the workers the filter table and the tests call.
 #ifndef IMGFILTER_FILTER_H
 #define IMGFILTER_FILTER_H
 
@@ -8,6 +9,7 @@
 #include "common/image.h"
 #include "common/last_error.h"
 #include "simd/code_path.h"
+#include "simd/row_band.h"
 
 // The reference path of a window filter: fill(in, out) computes every output
 // pixel into a new buffer from the untouched image, which then replaces it.
@@ -25,7 +27,32 @@ int fill_new_pixels(filter_image* image, const char* name, Fill fill) {
     return 1;
 }
 
-// The workers the pipeline calls; each runs its fastest code path.
+// The blur's normalised Gaussian for a positive radius whose 2 * radius^2 does
+// not vanish, over the half-width r: entry k (0..2r) weighs the displacement k - r.
+void blur_weight_table(float radius, int r, float* weights);
+
+// The two paths of a window filter whose fast path writes its rows back into
+// the image through a band (simd/row_band.h): the reference computes every
+// pixel into a new buffer with fill(in, out), as fill_new_pixels; any other
+// path allocates a band of the given shape, the fast path's only allocation,
+// and runs paint(band) when the image has pixels. paint returns false when a
+// block of its own cannot be allocated. A failed allocation on either path
+// sets "<name>: memory allocation failed" and returns 0.
+template <typename T, typename Paint, typename Fill>
+int band_or_reference(filter_image* image, const char* name, code_path path, band_shape shape, Paint paint, Fill fill) {
+    if (path == code_path::reference) return fill_new_pixels(image, name, fill);
+    const row_band<T> band(image->width, image->height, shape.radius, shape.group, shape.slots, shape.planes);
+    if (!band.ok() || (image->width > 0 && image->height > 0 && !paint(band))) {
+        set_err("%s: memory allocation failed", name);
+        return 0;
+    }
+    clear_err();
+    return 1;
+}
+
+// The workers the pipeline calls, each on the code path the filter table
+// chooses for this processor (defined beside the table, where that choice is
+// made).
 int thunk_vignette(filter_image* image, const void* params);
 int thunk_blur(filter_image* image, const void* params);
 int thunk_sharpen(filter_image* image, const void* params);
@@ -36,16 +63,14 @@ int thunk_denoise(filter_image* image, const void* params);
 int thunk_pixelate(filter_image* image, const void* params);
 int thunk_oil_paint(filter_image* image, const void* params);
 
-// The blur's normalised Gaussian for a positive radius whose 2 * radius^2 does
-// not vanish, over the half-width r: entry k (0..2r) weighs the displacement k - r.
-void blur_weight_table(float radius, int r, float* weights);
-
+// The two filters whose work takes its parameter by value, on that path too.
 int apply_denoise(filter_image* image, int strength);
 int apply_oil_paint(filter_image* image, int radius);
 
-// The same workers on a chosen code path: the reference loop or one compiled
+// The workers, on a chosen code path: the reference loop or one compiled
 // variant of the fast path. Checks, messages and results are the same on
-// every path; the tests and the benchmark use these to compare them.
+// every path; the filter table picks the path the library runs, and the tests
+// and the benchmark use these to compare them.
 int thunk_vignette_with(filter_image* image, const void* params, code_path path);
 int thunk_blur_with(filter_image* image, const void* params, code_path path);
 int thunk_sharpen_with(filter_image* image, const void* params, code_path path);

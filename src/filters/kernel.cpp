@@ -271,22 +271,12 @@ int thunk_kernel_with(filter_image* image, const void* params, code_path path) {
     const float* weights = kernel->weights;
     const int width = image->width;
     const int height = image->height;
-    if (path != code_path::reference) {
-        // In place: the band of rows is the only allocation.
-        const row_band<float> band(width, height, size / 2, 1, size, 3);
-        if (!band.ok()) {
-            set_err("kernel: memory allocation failed");
-            return 0;
-        }
-        if (width > 0 && height > 0) kernel_image_for(path)(image->pixels, &band, weights, size);
-        clear_err();
-        return 1;
-    }
-    return fill_new_pixels(image, "kernel", [&](const unsigned char* in, unsigned char* out) {
-        kernel_reference(in, out, width, height, weights, size);
-    });
-}
-
-int thunk_kernel(filter_image* image, const void* params) {
-    return thunk_kernel_with(image, params, fastest_code_path());
+    // In place: the band of size rows, one plane a colour, is the only allocation.
+    return band_or_reference<float>(
+        image, "kernel", path, {size / 2, 1, size, 3},
+        [&](const row_band<float>& band) {
+            kernel_image_for(path)(image->pixels, &band, weights, size);
+            return true;
+        },
+        [&](const unsigned char* in, unsigned char* out) { kernel_reference(in, out, width, height, weights, size); });
 }

@@ -206,22 +206,8 @@ void paint_fast(unsigned char* pixels, const oil_rows& rows, code_path path) {
 
 }  // namespace
 
-int thunk_oil_paint(filter_image* image, const void* params) {
-    return apply_oil_paint(image, *static_cast<const int*>(params));
-}
-
 int thunk_oil_paint_with(filter_image* image, const void* params, code_path path) {
     return apply_oil_paint_with(image, *static_cast<const int*>(params), path);
-}
-
-// The AVX-512 variant measured slower than the AVX2 one (12 MP, radius 3:
-// about 590 against 510 ms; radius 10: 1000 against 960 ms): the sliding
-// histogram's updates, which no vector width shortens, take most of the
-// time, and the wider variant only adds to the rest. So where both exist the
-// library runs AVX2; the AVX-512 variant stays compiled and tested.
-int apply_oil_paint(filter_image* image, int radius) {
-    const code_path fastest = fastest_code_path();
-    return apply_oil_paint_with(image, radius, fastest == code_path::avx512 ? code_path::avx2 : fastest);
 }
 
 int apply_oil_paint_with(filter_image* image, int radius, code_path path) {

@@ -52,7 +52,3 @@ int thunk_pixelate_with(filter_image* image, const void* params, code_path path)
     clear_err();
     return 1;
 }
-
-int thunk_pixelate(filter_image* image, const void* params) {
-    return thunk_pixelate_with(image, params, fastest_code_path());
-}

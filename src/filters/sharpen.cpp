@@ -104,24 +104,14 @@ int thunk_sharpen_with(filter_image* image, const void* params, code_path path) 
     const float kn = -amount * 0.25f;
     const int width = image->width;
     const int height = image->height;
-    if (path != code_path::reference) {
-        // In place: the band of three rows and one output row are the only
-        // allocations.
-        const row_band<int> band(width, height, 1, 4, 3, 1);
-        heap_ptr<int> line = heap_alloc<int>(static_cast<unsigned long long>(band.padded));
-        if (!band.ok() || !line) {
-            set_err("sharpen: memory allocation failed");
-            return 0;
-        }
-        if (width > 0 && height > 0) sharpen_image_for(path)(image->pixels, &band, line.get(), kn, kc);
-        clear_err();
-        return 1;
-    }
-    return fill_new_pixels(image, "sharpen", [&](const unsigned char* in, unsigned char* out) {
-        sharpen_reference(in, out, width, height, kn, kc);
-    });
-}
-
-int thunk_sharpen(filter_image* image, const void* params) {
-    return thunk_sharpen_with(image, params, fastest_code_path());
+    // In place: the band of three rows, R, G, B and A interleaved, and one
+    // output row are the only allocations.
+    return band_or_reference<int>(
+        image, "sharpen", path, {1, 4, 3, 1},
+        [&](const row_band<int>& band) {
+            const heap_ptr<int> line = heap_alloc<int>(static_cast<unsigned long long>(band.padded));
+            if (line) sharpen_image_for(path)(image->pixels, &band, line.get(), kn, kc);
+            return line != nullptr;
+        },
+        [&](const unsigned char* in, unsigned char* out) { sharpen_reference(in, out, width, height, kn, kc); });
 }

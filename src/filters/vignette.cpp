@@ -167,7 +167,3 @@ int thunk_vignette_with(filter_image* image, const void* params, code_path path)
     clear_err();
     return 1;
 }
-
-int thunk_vignette(filter_image* image, const void* params) {
-    return thunk_vignette_with(image, params, fastest_code_path());
-}

@@ -2,16 +2,19 @@
 // reference and has a fast path that must give the same bytes; the fast path is
 // compiled once per instruction set and the best one the processor has is taken
 // at run time, so one build runs on any x86-64 and uses AVX2 or AVX-512 where
-// they exist. Other architectures compile the portable variant only.
+// they exist. Other architectures compile the portable variant only, and so
+// does a build with IMGFILTER_NO_SIMD defined (CMake's IMGFILTER_PORTABLE_ONLY):
+// one with no code for an instruction set beyond the compiler's baseline.
 //
 // A fast path is written once, as an always-inline body in plain C++ (loops over
 // pixels and GCC/Clang vector types), and IMGFILTER_VARIANTS stamps it out in
 // functions compiled for each instruction set. Lanes always hold different
 // pixels, never different terms of one pixel's sum, so every lane performs the
 // reference's rounded operations in the reference's order.
-#ifndef IMGFILTER_CODE_PATH_H
-#define IMGFILTER_CODE_PATH_H
+#ifndef IMGFILTER_SIMD_CODE_PATH_H
+#define IMGFILTER_SIMD_CODE_PATH_H
 
+// Narrowest first: a processor that has a variant has every narrower one.
 enum class code_path { reference, portable, avx2, avx512 };
 
 // True when this build has the path and the processor can run it.
@@ -26,7 +29,7 @@ code_path fastest_code_path();
 #  define IMGFILTER_ALWAYS_INLINE inline
 #endif
 
-#if defined(__GNUC__) && defined(__x86_64__)
+#if defined(__GNUC__) && defined(__x86_64__) && !defined(IMGFILTER_NO_SIMD)
 #  include <immintrin.h>
 #  define IMGFILTER_X86_VARIANTS 1
 // AVX-512 with byte/word and vector-length extensions, as on every processor

@@ -4,13 +4,19 @@
 // filter's window spans. Each plane row is widened on both sides by copies of
 // its edge values, so windows never need clamping along a row, and by enough
 // further copies on the right that whole vectors can be read past the end.
-#ifndef IMGFILTER_ROW_BAND_H
-#define IMGFILTER_ROW_BAND_H
+#ifndef IMGFILTER_SIMD_ROW_BAND_H
+#define IMGFILTER_SIMD_ROW_BAND_H
 
 #include <cstddef>
 
 #include "common/image.h"
 #include "simd/vectors.h"
+
+// What fixes a band's layout besides the image's size: the window's reach
+// beyond a pixel, the values of a pixel, and the rows and planes held.
+struct band_shape {
+    int radius, group, slots, planes;
+};
 
 // Rows of width pixels of group values each (1 for a plane of one channel, 4
 // for interleaved RGBA), widened by radius pixels on each side.
