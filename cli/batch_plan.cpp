@@ -7,7 +7,7 @@
 #include <set>
 #include <utility>
 
-#include "output_formats.h"
+#include "unwritable_extension.h"
 
 std::string batch_output_path(const std::string& output_dir, const char* input, const char* format) {
     const char* slash = std::strrchr(input, '/');

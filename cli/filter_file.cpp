@@ -7,13 +7,15 @@
 #include <cstring>
 #include <exception>
 
-#include "atomic_replace.h"
 #include "exif_cleaner.h"
 #include "file_io.h"
+#include "decode/format_signature.h"
+#include "encode/output_format.h"
+#include "fs/write_output.h"
 #include "imgfilter.h"
+#include "library_result.h"
 #include "metadata_jpeg.h"
 #include "metadata_png.h"
-#include "output_formats.h"
 #include "private_temp_dir.h"
 #include "read_failure_cause.h"
 
@@ -36,15 +38,16 @@ std::string unreadable_note(const image_metadata& found) {
     return {};
 }
 
-image_metadata read_metadata(const std::string& input, metadata_policy policy, file_format* input_format) {
+image_metadata read_metadata(const std::string& input, metadata_policy policy, image_format* input_format) {
     image_metadata found;
     std::string head;
     if (!read_file_start(input, k_first_read, &head)) return found;
-    *input_format = format_of_bytes(head);
+    *input_format = detect_format(reinterpret_cast<const unsigned char*>(head.data()),
+                                  static_cast<int>(head.size()));
     if (policy == metadata_policy::strip) return found;
     const auto read = [&](const std::string& bytes, bool* complete) {
-        if (*input_format == file_format::jpeg) return read_jpeg_metadata(bytes, complete);
-        if (*input_format == file_format::png) return read_png_metadata(bytes, complete);
+        if (*input_format == image_format::jpeg) return read_jpeg_metadata(bytes, complete);
+        if (*input_format == image_format::png) return read_png_metadata(bytes, complete);
         *complete = true;
         return image_metadata{};
     };
@@ -63,7 +66,7 @@ image_metadata read_metadata(const std::string& input, metadata_policy policy, f
 // The metadata to carry, and in *note what was left out as unreadable. The
 // image is filtered whatever the metadata holds: running out of memory on it,
 // or any other failure to read it, leaves all of it out.
-image_metadata carried_metadata(const std::string& input, metadata_policy policy, file_format* input_format,
+image_metadata carried_metadata(const std::string& input, metadata_policy policy, image_format* input_format,
                                 std::string* note) {
     try {
         image_metadata found = read_metadata(input, policy, input_format);
@@ -88,7 +91,6 @@ bool filter_file(const filter_command& command, const param_value& value, const 
     *read_cause = false;
     note->clear();
     private_temp_dir temp;
-    std::string error;
     const bool from_stdin = is_stdio(input), to_stdout = is_stdio(output);
     std::string input_path = input;
     if (from_stdin) {
@@ -103,20 +105,17 @@ bool filter_file(const filter_command& command, const param_value& value, const 
         if (!write_private_file(input_path, data, message)) return false;
     }
 
-    file_format input_format = file_format::unknown;
+    image_format input_format = image_format::unsupported;
     const image_metadata metadata = carried_metadata(input_path, options.metadata, &input_format, note);
-    file_format output_format = format_of_extension(output);
-    if (to_stdout)
-        output_format = options.stdout_format ? format_of_extension((std::string(".") + options.stdout_format).c_str())
-                                              : file_format::unknown;
-    if (output_format == file_format::unknown) output_format = input_format;
-    // Metadata goes only where the tool can put the whole file in place as the
-    // library would; devices, FIFOs and other special targets get the
-    // library's own write, without it.
-    replace_target target;
-    const bool add_metadata = !metadata.empty() &&
-                              (output_format == file_format::jpeg || output_format == file_format::png) &&
-                              (to_stdout || find_replace_target(output, &target));
+    // The format the library will choose, by the very rule it applies.
+    image_format output_format = image_format::unsupported;
+    if (!to_stdout)
+        output_format = choose_output_format(output, image_format::unsupported);
+    else if (options.stdout_format)
+        output_format = choose_output_format((std::string(".") + options.stdout_format).c_str(), image_format::unsupported);
+    if (output_format == image_format::unsupported) output_format = input_format;
+    const bool add_metadata =
+        !metadata.empty() && (output_format == image_format::jpeg || output_format == image_format::png);
 
     // The user named neither temporary file: a refusal names what they gave.
     const auto refused = [&](const std::string& result_path) {
@@ -133,18 +132,21 @@ bool filter_file(const filter_command& command, const param_value& value, const 
         return refused("");
     }
 
+    // Otherwise the whole file is composed in memory first and written once,
+    // the way the library writes: whatever stands at the path gets the
+    // metadata, and a kill at any moment leaves the old file or the new one.
     if (!from_stdin && !temp.create(message)) return false;
-    const char* extension = extension_of(output_format);
-    const std::string result_path = temp.path(extension ? std::string("result.") + extension : "result");
-    if (!command.run(input_path.c_str(), result_path.c_str(), value)) return refused(result_path);
+    library_result place;
+    if (!place.prepare(temp, extension_of(output_format), message)) return false;
+    if (!command.run(input_path.c_str(), place.path().c_str(), value)) return refused(place.path());
     std::string result;
-    if (!read_file(result_path, SIZE_MAX, &result)) {
+    if (!place.read(&result)) {
         *message = "cannot read the filtered result back: " + std::string(std::strerror(errno));
         return false;
     }
     if (add_metadata) {
-        std::string with_metadata = output_format == file_format::jpeg ? add_jpeg_metadata(result, metadata)
-                                                                       : add_png_metadata(result, metadata);
+        std::string with_metadata = output_format == image_format::jpeg ? add_jpeg_metadata(result, metadata)
+                                                                        : add_png_metadata(result, metadata);
         if (!with_metadata.empty()) result.swap(with_metadata);
     }
     if (to_stdout) {
@@ -152,7 +154,10 @@ bool filter_file(const filter_command& command, const param_value& value, const 
         *message = std::string("cannot write to standard output: ") + std::strerror(errno);
         return false;
     }
-    if (replace_atomically(target, result, &error)) return true;
-    *message = std::string("cannot write output file '") + output + "': " + error;
+    errno = 0;
+    if (write_output_bytes(output, reinterpret_cast<const unsigned char*>(result.data()), result.size())) return true;
+    const int cause = errno;
+    *message = std::string("cannot write output file '") + output + "'";
+    if (cause) *message += std::string(": ") + std::strerror(cause);
     return false;
 }

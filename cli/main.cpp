@@ -19,7 +19,7 @@
 #include "filter_file.h"
 #include "imgfilter.h"
 #include "json_report.h"
-#include "output_formats.h"
+#include "unwritable_extension.h"
 #include "parameter_check.h"
 
 namespace {

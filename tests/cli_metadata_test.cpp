@@ -1,13 +1,25 @@
 // The tool carries EXIF and ICC from JPEG and PNG inputs into JPEG and PNG
 // outputs, never the thumbnail, maker notes or (unless asked) the location,
 // and leaves the library's own bytes as they are.
+#include <poll.h>
+#include <signal.h>
+#include <sys/inotify.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 #include <zlib.h>
 
+#include <algorithm>
+#include <chrono>
+#include <cstdlib>
+#include <future>
+#include <random>
 #include <string>
+#include <thread>
 
 #include "cli_run.h"
 #include "exif_sample.h"
+#include "path_state.h"
 
 namespace {
 
@@ -281,4 +293,97 @@ TEST_F(CliMetadata, WrittenAsTheLibraryWritesItsOwnOutputs) {
     ASSERT_EQ(run("emboss " + q("photo.jpg") + " /dev/null").status, 0);
     ASSERT_EQ(stat("/dev/null", &info), 0);
     EXPECT_TRUE(S_ISCHR(info.st_mode));
+}
+
+// Whatever stands at the output path gets the whole file, metadata included:
+// the tool composes it in memory and writes it once, the way the library
+// writes its own outputs.
+TEST_F(CliMetadata, WhateverStandsAtTheOutputGetsTheMetadata) {
+    // Another link to the file sees the new content: it is written in place.
+    ASSERT_TRUE(write_bytes(dir.path("linked.jpg"), {'o', 'l', 'd'}));
+    ASSERT_EQ(link(dir.path("linked.jpg").c_str(), dir.path("other-name.jpg").c_str()), 0);
+    // A link whose target does not exist yet creates its target.
+    ASSERT_EQ(symlink("created.jpg", dir.path("dangling.jpg").c_str()), 0);
+    ASSERT_EQ(mkfifo(dir.path("fifo.jpg").c_str(), 0600), 0);
+    std::future<std::string> from_fifo = std::async(std::launch::async, [&] { return file("fifo.jpg"); });
+    for (const char* output : {"linked.jpg", "dangling.jpg", "fifo.jpg"})
+        ASSERT_EQ(run("emboss " + q("photo.jpg") + " " + q(output)).status, 0) << output;
+    const std::pair<const char*, std::string> written[] = {
+        {"hard link", file("other-name.jpg")}, {"dangling symlink", file("created.jpg")}, {"FIFO", from_fifo.get()}};
+    for (const auto& [what, bytes] : written) {
+        EXPECT_TRUE(icc_from_jpeg(bytes) == profile) << what;
+        expect_cleaned(exif_from_jpeg(bytes), false);
+    }
+    struct stat link_info;
+    ASSERT_EQ(lstat(dir.path("dangling.jpg").c_str(), &link_info), 0);
+    EXPECT_TRUE(S_ISLNK(link_info.st_mode));
+
+    // A writable file in a directory that takes no new file is written in
+    // place too. Root ignores directory permissions: an ordinary user runs it.
+    ASSERT_EQ(chmod(dir.root().c_str(), 0755), 0);
+    ASSERT_EQ(chmod(dir.path("photo.jpg").c_str(), 0644), 0);
+    ASSERT_EQ(mkdir(dir.path("locked").c_str(), 0755), 0);
+    ASSERT_TRUE(write_bytes(dir.path("locked/out.jpg"), {'o', 'l', 'd'}));
+    ASSERT_EQ(chmod(dir.path("locked/out.jpg").c_str(), 0666), 0);
+    ASSERT_EQ(chmod(dir.path("locked").c_str(), 0555), 0);
+    const std::string command = std::string(IMGFILTER_CLI) + " emboss " + q("photo.jpg") + " " + q("locked/out.jpg");
+    const auto as_user = [&] { return std::system(command.c_str()) == 0 ? 0 : 1; };
+    EXPECT_EQ(geteuid() == 0 ? as_nobody(as_user) : as_user(), 0);
+    EXPECT_TRUE(icc_from_jpeg(file("locked/out.jpg")) == profile);
+    EXPECT_EQ(entries(dir.path("locked")), std::vector<std::string>{"out.jpg"});
+}
+
+// Killed at any moment, the tool leaves the old file or the complete new one
+// beside the user's files, and nothing else that is not complete. Half the
+// kills come at random, half the instant a name appears beside the output.
+TEST_F(CliMetadata, KilledAtAnyMomentLeavesTheOldOrTheNewFile) {
+    test_image big(1600, 1000);
+    std::mt19937 random(7);
+    for (uint8_t& byte : big.bytes) byte = uint8_t(random());
+    ASSERT_TRUE(write_jpg(dir.path("big.jpg"), big));
+    ASSERT_TRUE(write_bytes(dir.path("photo.jpg"),
+                            bytes_of(with_jpeg_segments(file("big.jpg"), icc_segments(profile)))));
+    ASSERT_EQ(mkdir(dir.path("tmp").c_str(), 0700), 0);
+    const std::string loop = "while :; do TMPDIR=" + q("tmp") + " " + IMGFILTER_CLI + " emboss " + q("photo.jpg") +
+                             " " + q("out.jpg") + "; done";
+    ASSERT_EQ(run("emboss " + q("photo.jpg") + " " + q("out.jpg")).status, 0);
+    const std::string complete = file("out.jpg");
+    const std::vector<std::string> before = entries(dir.root());
+    const int watch = inotify_init1(IN_CLOEXEC | IN_NONBLOCK);
+    ASSERT_GE(watch, 0);
+    ASSERT_GE(inotify_add_watch(watch, dir.root().c_str(), IN_CREATE | IN_MOVED_TO), 0);
+    std::mt19937 delays(5);
+    for (int round = 0; round < 12; ++round) {
+        SCOPED_TRACE(round);
+        const pid_t pid = fork();
+        ASSERT_GE(pid, 0);
+        if (pid == 0) {
+            setpgid(0, 0);
+            execl("/bin/sh", "sh", "-c", loop.c_str(), static_cast<char*>(nullptr));
+            _exit(127);
+        }
+        setpgid(pid, pid);
+        if (round % 2) {
+            std::this_thread::sleep_for(std::chrono::microseconds(50000 + delays() % 400000));
+        } else {
+            pollfd event{watch, POLLIN, 0};
+            EXPECT_EQ(poll(&event, 1, 10000), 1);
+        }
+        kill(-pid, SIGKILL);
+        kill(pid, SIGKILL);
+        waitpid(pid, nullptr, 0);
+        alignas(inotify_event) char events[4096];
+        while (read(watch, events, sizeof events) > 0) {  // what this round saw
+        }
+        EXPECT_TRUE(file("out.jpg") == complete);
+        // The library's finished file has a hidden name for the instant
+        // before it is renamed over the output; a kill right there leaves it,
+        // complete.
+        for (const std::string& name : entries(dir.root())) {
+            if (std::find(before.begin(), before.end(), name) != before.end()) continue;
+            EXPECT_TRUE(file(name) == complete) << name;
+            unlink(dir.path(name).c_str());
+        }
+    }
+    close(watch);
 }
