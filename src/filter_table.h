@@ -9,6 +9,7 @@
 
 #include "common/image.h"
 #include "filter_list.h"
+#include "filters/filter.h"
 #include "simd/code_path.h"
 
 enum class filter_id {

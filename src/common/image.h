@@ -1,6 +1,7 @@
-// The decoded image and the pixel rules that the pipeline, the file code and
-// the filters share: the worker type, the kernel's parameter record and the
-// small helpers that every filter must compute the same way.
+// The decoded image and what the pipeline, the decoder, the vector kit and the
+// filters share: the worker type, edge clamping and the brightness that the
+// vector kit computes for several filters. The filters' own rules (the
+// kernel's record, clamp_byte) are in filters/filter.h.
 #ifndef IMGFILTER_COMMON_IMAGE_H
 #define IMGFILTER_COMMON_IMAGE_H
 
@@ -21,24 +22,6 @@ struct filter_image {
 // A worker: 1 with the message emptied, or 0 with the message set and the
 // image exactly as it came in.
 typedef int (*filter_fn)(filter_image* image, const void* params);
-
-struct kernel_params {
-    const float* weights;  // the caller's size*size row-major grid, read in place
-    int size;
-};
-
-// Truncates toward zero and clamps to a byte without the undefined behaviour of
-// converting a NaN or an out-of-range float to int: NaN and everything below 1
-// give 0, everything from 255 up gives 255.
-inline unsigned char truncate_to_byte(float value) {
-    if (!(value >= 1.0f)) return 0;
-    if (value >= 255.0f) return 255;
-    return static_cast<unsigned char>(static_cast<int>(value));
-}
-
-// Rounds a filter's single-precision result to a colour byte: + 0.5f, then
-// truncation and clamping (so NaN gives 0 and anything from 255.5 gives 255).
-inline unsigned char clamp_byte(float value) { return truncate_to_byte(value + 0.5f); }
 
 // Edge clamping: a neighbour outside the image reads the nearest pixel inside.
 inline int clamp_coord(int coord, int size) {

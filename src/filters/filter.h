@@ -11,6 +11,25 @@
 #include "simd/code_path.h"
 #include "simd/row_band.h"
 
+// The kernel filter's parameter record: the caller's pointer, passed on.
+struct kernel_params {
+    const float* weights;  // the caller's size*size row-major grid, read in place
+    int size;
+};
+
+// Truncates toward zero and clamps to a byte without the undefined behaviour of
+// converting a NaN or an out-of-range float to int: NaN and everything below 1
+// give 0, everything from 255 up gives 255.
+inline unsigned char truncate_to_byte(float value) {
+    if (!(value >= 1.0f)) return 0;
+    if (value >= 255.0f) return 255;
+    return static_cast<unsigned char>(static_cast<int>(value));
+}
+
+// Rounds a filter's single-precision result to a colour byte: + 0.5f, then
+// truncation and clamping (so NaN gives 0 and anything from 255.5 gives 255).
+inline unsigned char clamp_byte(float value) { return truncate_to_byte(value + 0.5f); }
+
 // The reference path of a window filter: fill(in, out) computes every output
 // pixel into a new buffer from the untouched image, which then replaces it.
 // A failed allocation sets "<name>: memory allocation failed" and returns 0.
