@@ -132,30 +132,44 @@ bool filter_file(const filter_command& command, const param_value& value, const 
         return refused("");
     }
 
-    // Otherwise the whole file is composed in memory first and written once,
-    // the way the library writes: whatever stands at the path gets the
-    // metadata, and a kill at any moment leaves the old file or the new one.
+    // Otherwise the library writes into memory, and the whole file, its bytes
+    // with the metadata inserted, is written once the way the library writes:
+    // whatever stands at the path gets the metadata, and a kill at any moment
+    // leaves the old file or the new one.
     if (!from_stdin && !temp.create(message)) return false;
     library_result place;
     if (!place.prepare(temp, extension_of(output_format), message)) return false;
     if (!command.run(input_path.c_str(), place.path().c_str(), value)) return refused(place.path());
-    std::string result;
-    if (!place.read(&result)) {
+    std::string head;
+    if (!place.open_written() || !place.read_start(k_insertion_head, &head)) {
         *message = "cannot read the filtered result back: " + std::string(std::strerror(errno));
         return false;
     }
-    if (add_metadata) {
-        std::string with_metadata = output_format == image_format::jpeg ? add_jpeg_metadata(result, metadata)
-                                                                        : add_png_metadata(result, metadata);
-        if (!with_metadata.empty()) result.swap(with_metadata);
-    }
+    metadata_insertion insertion;
+    if (add_metadata && output_format == image_format::jpeg)
+        insertion = jpeg_metadata_insertion(head, place.size(), metadata);
+    else if (add_metadata)
+        insertion = png_metadata_insertion(head, place.size(), metadata);
     if (to_stdout) {
-        if (write_all(STDOUT_FILENO, result.data(), result.size())) return true;
+        errno = 0;
+        if (place.emit(insertion, [](const char* data, std::size_t size) { return write_all(STDOUT_FILENO, data, size); }))
+            return true;
         *message = std::string("cannot write to standard output: ") + std::strerror(errno);
         return false;
     }
+    struct composed {
+        const library_result& place;
+        const metadata_insertion& insertion;
+    } file{place, insertion};
+    const auto produce = [](const void* source, byte_sink* sink) {
+        const composed& file = *static_cast<const composed*>(source);
+        return file.place.emit(file.insertion, [sink](const char* data, std::size_t size) {
+            sink->write(sink, data, static_cast<int>(size));  // pieces of at most 256 KiB
+            return !sink->failed;
+        });
+    };
     errno = 0;
-    if (write_output_bytes(output, reinterpret_cast<const unsigned char*>(result.data()), result.size())) return true;
+    if (write_output(output, file_content{produce, &file})) return true;
     const int cause = errno;
     *message = std::string("cannot write output file '") + output + "'";
     if (cause) *message += std::string(": ") + std::strerror(cause);

@@ -4,6 +4,7 @@
 #ifndef IMGFILTER_CLI_IMAGE_METADATA_H
 #define IMGFILTER_CLI_IMAGE_METADATA_H
 
+#include <cstddef>
 #include <string>
 
 struct image_metadata {
@@ -15,6 +16,15 @@ struct image_metadata {
     bool icc_unreadable = false;
     bool empty() const { return exif.empty() && icc.empty(); }
 };
+
+// Where metadata goes into a file the library wrote, and what goes there: the
+// writers need only the file's first k_insertion_head bytes and its size, so
+// the file itself is never copied to make room.
+struct metadata_insertion {
+    std::size_t at = 0;  // bytes of the file before the insertion; 0: none
+    std::string bytes;   // the segments or chunks to insert there
+};
+constexpr std::size_t k_insertion_head = 64;
 
 enum class metadata_policy {
     strip,    // carry nothing

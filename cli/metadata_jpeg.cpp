@@ -85,9 +85,11 @@ image_metadata read_jpeg_metadata(const std::string& jpeg, bool* complete) {
     return found;
 }
 
-std::string add_jpeg_metadata(const std::string& jpeg, const image_metadata& metadata) {
-    if (jpeg.size() < 4 || byte_at(jpeg, 0) != 0xFF || byte_at(jpeg, 1) != 0xD8) return {};
-    std::string segments;
+metadata_insertion jpeg_metadata_insertion(const std::string& head, std::size_t file_size,
+                                           const image_metadata& metadata) {
+    metadata_insertion insertion;
+    if (file_size < 4 || head.size() < 4 || byte_at(head, 0) != 0xFF || byte_at(head, 1) != 0xD8) return insertion;
+    std::string& segments = insertion.bytes;
     if (!metadata.exif.empty() && metadata.exif.size() <= k_jpeg_exif_limit)
         segments += segment(0xE1, std::string(k_exif_id, k_exif_id_size) + metadata.exif);
     const std::size_t piece_size = k_max_payload - k_icc_id_size - 2;
@@ -102,10 +104,17 @@ std::string add_jpeg_metadata(const std::string& jpeg, const image_metadata& met
         }
     }
     // After the JFIF segment when there is one, which readers expect first.
-    std::size_t insert_at = 2;
-    if (byte_at(jpeg, 2) == 0xFF && byte_at(jpeg, 3) == 0xE0 && jpeg.size() >= 6) {
-        const std::size_t length = byte_at(jpeg, 4) << 8 | byte_at(jpeg, 5);
-        if (4 + length <= jpeg.size()) insert_at = 2 + 2 + length;
+    insertion.at = 2;
+    if (byte_at(head, 2) == 0xFF && byte_at(head, 3) == 0xE0 && head.size() >= 6) {
+        const std::size_t length = byte_at(head, 4) << 8 | byte_at(head, 5);
+        if (4 + length <= file_size) insertion.at = 2 + 2 + length;
     }
-    return jpeg.substr(0, insert_at) + segments + jpeg.substr(insert_at);
+    return insertion;
+}
+
+std::string add_jpeg_metadata(const std::string& jpeg, const image_metadata& metadata) {
+    const metadata_insertion insertion =
+        jpeg_metadata_insertion(jpeg.substr(0, k_insertion_head), jpeg.size(), metadata);
+    if (!insertion.at) return {};
+    return jpeg.substr(0, insertion.at) + insertion.bytes + jpeg.substr(insertion.at);
 }

@@ -22,8 +22,15 @@ constexpr std::size_t k_jpeg_icc_limit = 255 * (65533 - 14);
 // bytes: false when they stop first, so a longer read may find more.
 image_metadata read_jpeg_metadata(const std::string& jpeg, bool* complete = nullptr);
 
-// The file with the metadata's segments added; empty when jpeg does not start
-// like a JPEG file. A block larger than its limit above is left out.
+// The metadata's segments and where they go, right after the JFIF header,
+// from the first bytes of a file of file_size bytes; at is 0 when the file
+// does not start like a JPEG file. A block larger than its limit above is left
+// out.
+metadata_insertion jpeg_metadata_insertion(const std::string& head, std::size_t file_size,
+                                           const image_metadata& metadata);
+
+// The whole file with them added; empty when jpeg does not start like a JPEG
+// file.
 std::string add_jpeg_metadata(const std::string& jpeg, const image_metadata& metadata);
 
 #endif

@@ -136,17 +136,25 @@ image_metadata read_png_metadata(const std::string& png, bool* complete) {
     return found;
 }
 
-std::string add_png_metadata(const std::string& png, const image_metadata& metadata) {
-    if (!is_png(png) || png.size() < k_signature_size + 12) return {};
-    std::string chunks;
+metadata_insertion png_metadata_insertion(const std::string& head, std::size_t file_size,
+                                          const image_metadata& metadata) {
+    metadata_insertion insertion;
+    if (!is_png(head) || head.size() < k_signature_size + 12 || file_size < k_signature_size + 12) return insertion;
+    std::string& chunks = insertion.bytes;
     if (!metadata.icc.empty()) {
         std::string compressed;
-        if (!deflate_whole(metadata.icc, &compressed)) return {};
+        if (!deflate_whole(metadata.icc, &compressed)) return insertion;
         chunks += chunk("iCCP", std::string("ICC profile\0\0", 13) + compressed);
     }
     if (!metadata.exif.empty()) chunks += chunk("eXIf", metadata.exif);
     // The header chunk comes first; everything the library wrote after it stays.
-    const std::size_t header_end = k_signature_size + 12 + u32_at(png, k_signature_size);
-    if (header_end > png.size()) return {};
-    return png.substr(0, header_end) + chunks + png.substr(header_end);
+    const std::size_t header_end = k_signature_size + 12 + u32_at(head, k_signature_size);
+    if (header_end <= file_size) insertion.at = header_end;
+    return insertion;
+}
+
+std::string add_png_metadata(const std::string& png, const image_metadata& metadata) {
+    const metadata_insertion insertion = png_metadata_insertion(png.substr(0, k_insertion_head), png.size(), metadata);
+    if (!insertion.at) return {};
+    return png.substr(0, insertion.at) + insertion.bytes + png.substr(insertion.at);
 }

@@ -16,7 +16,13 @@
 // bytes: false when they stop first, so a longer read may find more.
 image_metadata read_png_metadata(const std::string& png, bool* complete = nullptr);
 
-// The file with the chunks added; empty when png does not start like a PNG
+// The metadata's chunks and where they go, right after the header chunk, from
+// the first bytes of a file of file_size bytes; at is 0 when the file does not
+// start like a PNG file or the profile cannot be compressed.
+metadata_insertion png_metadata_insertion(const std::string& head, std::size_t file_size,
+                                          const image_metadata& metadata);
+
+// The whole file with them added; empty when png does not start like a PNG
 // file or the profile cannot be compressed.
 std::string add_png_metadata(const std::string& png, const image_metadata& metadata);
 

@@ -112,24 +112,6 @@ bool produce_then_write_in_place(const output_target& target, const file_content
 #endif
 }
 
-struct bytes_in_memory {
-    const unsigned char* data;
-    std::size_t size;
-};
-
-// Hands the bytes over in pieces of the sink's writeback step, so that the
-// disk starts writing the first while the rest follow, as it does for an
-// encoder's output.
-bool produce_bytes(const void* source, byte_sink* sink) {
-    const bytes_in_memory* bytes = static_cast<const bytes_in_memory*>(source);
-    constexpr std::size_t k_piece = descriptor_sink::k_writeback_step;
-    for (std::size_t at = 0; at < bytes->size && !sink->failed; at += k_piece) {
-        const std::size_t left = bytes->size - at;
-        sink->write(sink, bytes->data + at, static_cast<int>(left < k_piece ? left : k_piece));
-    }
-    return !sink->failed;
-}
-
 }  // namespace
 
 bool write_output(const char* output_path, const file_content& content) {
@@ -151,9 +133,4 @@ bool write_output(const char* output_path, const file_content& content) {
         case temporary_status::failed: break;
     }
     return false;
-}
-
-bool write_output_bytes(const char* output_path, const unsigned char* data, std::size_t size) {
-    const bytes_in_memory bytes{data, size};
-    return write_output(output_path, file_content{produce_bytes, &bytes});
 }

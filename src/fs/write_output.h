@@ -7,8 +7,6 @@
 #ifndef IMGFILTER_FS_WRITE_OUTPUT_H
 #define IMGFILTER_FS_WRITE_OUTPUT_H
 
-#include <cstddef>
-
 #include "common/byte_sink.h"
 
 // What goes into the file: produce writes all of it into the sink, and is
@@ -24,8 +22,5 @@ struct file_content {
 // the device itself failed midway. errno tells the system's reason, where
 // there is one.
 bool write_output(const char* output_path, const file_content& content);
-
-// The same for bytes already in memory.
-bool write_output_bytes(const char* output_path, const unsigned char* data, std::size_t size);
 
 #endif
