@@ -7,10 +7,10 @@
 #include <cstring>
 #include <exception>
 
-#include "exif_cleaner.h"
-#include "file_io.h"
 #include "decode/format_signature.h"
 #include "encode/output_format.h"
+#include "exif_cleaner.h"
+#include "file_io.h"
 #include "fs/write_output.h"
 #include "imgfilter.h"
 #include "library_result.h"
@@ -152,8 +152,10 @@ bool filter_file(const filter_command& command, const param_value& value, const 
         insertion = png_metadata_insertion(head, place.size(), metadata);
     if (to_stdout) {
         errno = 0;
-        if (place.emit(insertion, [](const char* data, std::size_t size) { return write_all(STDOUT_FILENO, data, size); }))
-            return true;
+        const auto to_standard_output = [](const char* data, std::size_t size) {
+            return write_all(STDOUT_FILENO, data, size);
+        };
+        if (place.emit(insertion, to_standard_output)) return true;
         *message = std::string("cannot write to standard output: ") + std::strerror(errno);
         return false;
     }

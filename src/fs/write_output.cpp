@@ -68,7 +68,7 @@ bool room_for(int fd, std::size_t size) {
     return errno == EOPNOTSUPP || errno == ENOSYS || errno == EINVAL;
 }
 
-// Writes the encoding over what stands at the path, as opening it for writing
+// Writes the content over what stands at the path, as opening it for writing
 // would, but only into the very file that was looked at.
 bool write_in_place(const output_target& target, const memory_sink& content) {
     // A regular file written in place only because its directory forbids a
