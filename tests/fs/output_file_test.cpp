@@ -16,11 +16,6 @@
 
 namespace {
 
-int keep_worker(filter_image*, const void*) {
-    clear_err();
-    return 1;
-}
-
 test_image noise(int w, int h) {
     test_image image(w, h);
     std::mt19937 random(42);

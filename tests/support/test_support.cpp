@@ -12,6 +12,7 @@
 #include <stdexcept>
 
 #include "imgfilter.h"
+#include "pipeline.h"
 #include "stb_image.h"
 #include "stb_image_write.h"
 
@@ -209,4 +210,22 @@ std::string file_kind(const std::string& path) {
     }
     if (!colour_changed) return ::testing::AssertionFailure() << "no colour changed";
     return ::testing::AssertionSuccess();
+}
+
+int keep_worker(filter_image*, const void*) {
+    clear_err();
+    return 1;
+}
+
+int copy_image(const std::string& input, const std::string& output) {
+    return process_image(input.c_str(), output.c_str(), "test", keep_worker, nullptr);
+}
+
+int pipeline_on_bytes::run(const std::vector<uint8_t>& file, const std::string& output) {
+    if (!write_bytes(dir.path("in.bin"), file)) return -1;
+    return copy_image(dir.path("in.bin"), dir.path(output));
+}
+
+std::string pipeline_on_bytes::decode_failure(const std::string& reason) const {
+    return "test: cannot decode '" + dir.path("in.bin") + "' (" + reason + ")";
 }

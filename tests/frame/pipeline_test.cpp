@@ -14,11 +14,6 @@
 namespace {
 
 // A worker that leaves the image alone: isolates the pipeline from any filter.
-int keep_worker(filter_image*, const void*) {
-    clear_err();
-    return 1;
-}
-
 int failing_worker(filter_image*, const void*) {
     set_err("test: worker refused");
     return 0;

@@ -1,42 +1,31 @@
 #include "codec_files.h"
 
+#include <zlib.h>
+
 #include <cstdlib>
 
-namespace {
+void put_be16(byte_vector* to, uint32_t value) {
+    to->push_back(uint8_t(value >> 8));
+    to->push_back(uint8_t(value));
+}
 
 void put_be32(byte_vector* to, uint32_t value) {
-    for (int shift = 24; shift >= 0; shift -= 8) to->push_back(uint8_t(value >> shift));
+    put_be16(to, value >> 16);
+    put_be16(to, value & 0xFFFF);
 }
 
 void put_le(byte_vector* to, uint32_t value, int bytes) {
     for (int i = 0; i < bytes; ++i) to->push_back(uint8_t(value >> (8 * i)));
 }
 
-uint32_t crc32(const byte_vector& data, size_t from) {
-    uint32_t crc = 0xFFFFFFFFu;
-    for (size_t i = from; i < data.size(); ++i) {
-        crc ^= data[i];
-        for (int bit = 0; bit < 8; ++bit) crc = (crc >> 1) ^ (0xEDB88320u & (0u - (crc & 1u)));
-    }
-    return ~crc;
-}
+namespace {
 
 void put_chunk(byte_vector* png, const char* type, const byte_vector& data) {
     put_be32(png, uint32_t(data.size()));
     const size_t start = png->size();
     png->insert(png->end(), type, type + 4);
     png->insert(png->end(), data.begin(), data.end());
-    put_be32(png, crc32(*png, start));
-}
-
-byte_vector png_start(uint32_t width, uint32_t height, uint8_t depth, uint8_t colour_type, bool interlaced) {
-    byte_vector png{0x89, 'P', 'N', 'G', 0x0D, 0x0A, 0x1A, 0x0A};
-    byte_vector header;
-    put_be32(&header, width);
-    put_be32(&header, height);
-    header.insert(header.end(), {depth, colour_type, 0, 0, uint8_t(interlaced ? 1 : 0)});
-    put_chunk(&png, "IHDR", header);
-    return png;
+    put_be32(png, uint32_t(crc32(0, png->data() + start, uInt(png->size() - start))));
 }
 
 int channels_of(uint8_t colour_type) {
@@ -80,15 +69,6 @@ void put_rows(byte_vector* raw, const png_spec& spec, int x0, int y0, int dx, in
     }
 }
 
-uint32_t adler32(const byte_vector& raw) {
-    uint32_t a = 1, b = 0;
-    for (uint8_t byte : raw) {
-        a = (a + byte) % 65521;
-        b = (b + a) % 65521;
-    }
-    return b << 16 | a;
-}
-
 byte_vector zlib_stored(const byte_vector& raw) {
     byte_vector z{0x78, 0x01};
     size_t at = 0;
@@ -100,7 +80,7 @@ byte_vector zlib_stored(const byte_vector& raw) {
         z.insert(z.end(), raw.begin() + long(at), raw.begin() + long(at + length));
         at += length;
     } while (at < raw.size());
-    put_be32(&z, adler32(raw));
+    put_be32(&z, uint32_t(adler32(1, raw.data(), uInt(raw.size()))));
     return z;
 }
 
@@ -151,14 +131,24 @@ byte_vector zlib_runs(const byte_vector& raw) {
     }
     deflate.code(0, 7);
     deflate.flush();
-    put_be32(&deflate.bytes, adler32(raw));
+    put_be32(&deflate.bytes, uint32_t(adler32(1, raw.data(), uInt(raw.size()))));
     return deflate.bytes;
 }
 
 }  // namespace
 
+byte_vector png_header(uint32_t width, uint32_t height, uint8_t depth, uint8_t colour_type, bool interlaced) {
+    byte_vector png{0x89, 'P', 'N', 'G', 0x0D, 0x0A, 0x1A, 0x0A};
+    byte_vector header;
+    put_be32(&header, width);
+    put_be32(&header, height);
+    header.insert(header.end(), {depth, colour_type, 0, 0, uint8_t(interlaced ? 1 : 0)});
+    put_chunk(&png, "IHDR", header);
+    return png;
+}
+
 byte_vector make_png(const png_spec& spec, const std::function<unsigned(int, int, int)>& sample) {
-    byte_vector png = png_start(spec.width, spec.height, spec.depth, spec.colour_type, spec.interlaced);
+    byte_vector png = png_header(spec.width, spec.height, spec.depth, spec.colour_type, spec.interlaced);
     if (!spec.palette.empty()) put_chunk(&png, "PLTE", spec.palette);
     if (!spec.transparency.empty()) put_chunk(&png, "tRNS", spec.transparency);
     byte_vector raw;
@@ -178,7 +168,7 @@ byte_vector make_png(const png_spec& spec, const std::function<unsigned(int, int
 }
 
 byte_vector inflate_bomb_png(unsigned long long inflated) {
-    byte_vector png = png_start(1, 1, 8, 6, false);
+    byte_vector png = png_header(1, 1, 8, 6, false);
     bit_writer deflate;
     deflate.bytes = {0x78, 0x01};
     deflate.bits(1, 1);  // final block
@@ -253,5 +243,13 @@ byte_vector make_bmp(const bmp_spec& spec, const std::function<uint32_t(int, int
         if (bits) bmp.push_back(uint8_t(accumulator << (8 - bits)));
         while (bmp.size() - start < size_t(stride)) bmp.push_back(0);
     }
+    return bmp;
+}
+
+byte_vector bmp_header(int32_t width, int32_t height) {
+    byte_vector bmp{'B', 'M'};
+    for (uint32_t value : {54u, 0u, 54u, 40u, uint32_t(width), uint32_t(height)}) put_le(&bmp, value, 4);
+    bmp.insert(bmp.end(), {1, 0, 24, 0});
+    for (int i = 0; i < 6; ++i) put_le(&bmp, 0, 4);
     return bmp;
 }

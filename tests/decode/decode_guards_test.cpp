@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "codec_files.h"
 #include "decode/decode_guards.h"
 #include "imgfilter.h"
 #include "pipeline.h"
@@ -20,22 +21,7 @@ namespace {
 
 using bytes = std::vector<uint8_t>;
 
-int keep_worker(filter_image*, const void*) {
-    clear_err();
-    return 1;
-}
-
 void append(bytes* to, const bytes& from) { to->insert(to->end(), from.begin(), from.end()); }
-
-void put_be16(bytes* to, unsigned value) {
-    to->push_back(uint8_t(value >> 8));
-    to->push_back(uint8_t(value));
-}
-
-void put_be32(bytes* to, uint32_t value) {
-    put_be16(to, value >> 16);
-    put_be16(to, value & 0xFFFF);
-}
 
 // One Huffman table: class/slot byte, 16 counts, then as many symbol bytes as
 // the counts add up to.
@@ -100,59 +86,11 @@ bytes insert_at(bytes file, size_t offset, const bytes& part) {
     return file;
 }
 
-uint32_t crc32(const uint8_t* data, size_t length) {
-    uint32_t crc = 0xFFFFFFFFu;
-    for (size_t i = 0; i < length; ++i) {
-        crc ^= data[i];
-        for (int bit = 0; bit < 8; ++bit) crc = (crc >> 1) ^ (0xEDB88320u & (0u - (crc & 1u)));
-    }
-    return ~crc;
-}
-
-// A PNG that ends after its IHDR chunk: enough for the header query.
-bytes png_header(uint32_t width, uint32_t height, uint8_t depth, uint8_t colour_type) {
-    bytes file{0x89, 'P', 'N', 'G', 0x0D, 0x0A, 0x1A, 0x0A};
-    bytes chunk{'I', 'H', 'D', 'R'};
-    put_be32(&chunk, width);
-    put_be32(&chunk, height);
-    append(&chunk, {depth, colour_type, 0, 0, 0});
-    put_be32(&file, 13);
-    append(&file, chunk);
-    put_be32(&file, crc32(chunk.data(), chunk.size()));
-    return file;
-}
-
-void put_le32(bytes* to, uint32_t value) {
-    for (int i = 0; i < 4; ++i) to->push_back(uint8_t(value >> (8 * i)));
-}
-
-// A 24-bit BMP with a BITMAPINFOHEADER and no pixel data.
-bytes bmp_header(uint32_t width, int32_t height) {
-    bytes file{'B', 'M'};
-    put_le32(&file, 54);
-    put_le32(&file, 0);
-    put_le32(&file, 54);
-    put_le32(&file, 40);
-    put_le32(&file, width);
-    put_le32(&file, uint32_t(height));
-    append(&file, {1, 0, 24, 0});
-    for (int i = 0; i < 6; ++i) put_le32(&file, 0);
-    return file;
-}
-
 std::string data_file(const char* name) { return std::string(IMGFILTER_TEST_DATA) + "/" + name; }
 
-class DecodeGuards : public ::testing::Test {
+class DecodeGuards : public pipeline_on_bytes {
 protected:
-    scratch_dir dir;
     std::string message() const { return imgfilter_last_error(); }
-    int run(const bytes& file, const std::string& output = "out.png") {
-        if (!write_bytes(dir.path("in.bin"), file)) return -1;
-        return process_image(dir.path("in.bin").c_str(), dir.path(output).c_str(), "test", keep_worker, nullptr);
-    }
-    std::string decode_failure(const char* reason) const {
-        return "test: cannot decode '" + dir.path("in.bin") + "' (" + reason + ")";
-    }
 };
 
 }  // namespace
@@ -283,14 +221,10 @@ TEST_F(DecodeGuards, ScansUsingUndefinedTablesAreRefused) {
 bytes paletted_bmp(int width, int height, uint16_t bits, const std::vector<rgba>& palette, const bytes& rows) {
     bytes file{'B', 'M'};
     const uint32_t data = 14 + 40 + uint32_t(palette.size()) * 4;
-    put_le32(&file, data + uint32_t(rows.size()));
-    put_le32(&file, 0);
-    put_le32(&file, data);
-    put_le32(&file, 40);
-    put_le32(&file, uint32_t(width));
-    put_le32(&file, uint32_t(height));
+    for (uint32_t value : {data + uint32_t(rows.size()), 0u, data, 40u, uint32_t(width), uint32_t(height)})
+        put_le(&file, value, 4);
     append(&file, {1, 0, uint8_t(bits), 0});
-    for (int i = 0; i < 6; ++i) put_le32(&file, 0);
+    for (int i = 0; i < 6; ++i) put_le(&file, 0, 4);
     for (const rgba& colour : palette) append(&file, {colour.b, colour.g, colour.r, 0});
     append(&file, rows);
     return file;

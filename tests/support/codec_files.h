@@ -1,7 +1,7 @@
 // Files made byte by byte for the codec tests: PNGs of every colour type, bit
 // depth and interlacing (palette indices past the palette included), BMPs of
-// every layout the decoder reads, and a PNG whose data inflates far past its
-// declared size.
+// every layout the decoder reads, a PNG whose data inflates far past its
+// declared size, and headers alone, for the checks made before decoding.
 #ifndef IMGFILTER_TESTS_CODEC_FILES_H
 #define IMGFILTER_TESTS_CODEC_FILES_H
 
@@ -10,6 +10,11 @@
 #include <vector>
 
 using byte_vector = std::vector<uint8_t>;
+
+// Fields appended in the byte order of JPEG and PNG (big-endian) or of BMP.
+void put_be16(byte_vector* to, uint32_t value);
+void put_be32(byte_vector* to, uint32_t value);
+void put_le(byte_vector* to, uint32_t value, int bytes);
 
 struct png_spec {
     uint32_t width;
@@ -27,6 +32,9 @@ struct png_spec {
 // split over two IDAT chunks.
 byte_vector make_png(const png_spec& spec, const std::function<unsigned(int, int, int)>& sample);
 
+// A PNG that ends after its IHDR chunk: what the header query reads.
+byte_vector png_header(uint32_t width, uint32_t height, uint8_t depth, uint8_t colour_type, bool interlaced = false);
+
 // A 1 x 1 RGBA PNG whose IDAT inflates to `inflated` bytes (fixed-Huffman
 // matches of 258 bytes, 13 bits each: about inflated / 160 bytes of file).
 byte_vector inflate_bomb_png(unsigned long long inflated);
@@ -43,5 +51,8 @@ struct bmp_spec {
 
 // value(x, row) is the palette index or the packed pixel of the row as stored.
 byte_vector make_bmp(const bmp_spec& spec, const std::function<uint32_t(int, int)>& value);
+
+// A 24-bit BMP with a BITMAPINFOHEADER and no pixel data, whatever its size.
+byte_vector bmp_header(int32_t width, int32_t height);
 
 #endif

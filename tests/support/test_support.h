@@ -98,4 +98,23 @@ test_image load_image(const std::string& path);
 // What the decoder made of the file's first bytes: "png", "jpeg", "bmp" or "".
 std::string file_kind(const std::string& path);
 
+// A worker that keeps the image as it is and succeeds: the pipeline around it
+// is what a test looks at.
+int keep_worker(filter_image* image, const void* params);
+
+// The pipeline with keep_worker, so that the output holds exactly the input's
+// pixels: 1 or 0 as process_image returns.
+int copy_image(const std::string& input, const std::string& output);
+
+// For the suites about what reaches the decoder and what it answers: a file's
+// bytes copied through the pipeline from in.bin in a scratch directory.
+class pipeline_on_bytes : public ::testing::Test {
+protected:
+    scratch_dir dir;
+    // copy_image's result; -1 when in.bin cannot be written.
+    int run(const std::vector<uint8_t>& file, const std::string& output = "out.png");
+    // The message of in.bin refused by the decoder for this reason.
+    std::string decode_failure(const std::string& reason) const;
+};
+
 #endif

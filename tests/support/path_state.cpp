@@ -11,8 +11,6 @@
 #include <cstring>
 #include <random>
 
-#include "common/last_error.h"
-#include "pipeline.h"
 
 path_state state_of(const std::string& path) {
     path_state state;
@@ -144,17 +142,4 @@ void fill_inodes(const std::string& directory) {
         if (fd < 0) break;
         close(fd);
     }
-}
-
-namespace {
-
-int keep_pixels(filter_image*, const void*) {
-    clear_err();
-    return 1;
-}
-
-}  // namespace
-
-int copy_image(const std::string& input, const std::string& output) {
-    return process_image(input.c_str(), output.c_str(), "test", keep_pixels, nullptr);
 }

@@ -72,8 +72,4 @@ tree_state snapshot(const std::string& directory);
 bool operator==(const path_state& a, const path_state& b);
 std::ostream& operator<<(std::ostream& out, const path_state& state);
 
-// The pipeline with a worker that changes nothing, so that the output holds
-// exactly the input's pixels: 1 or 0 as process_image returns.
-int copy_image(const std::string& input, const std::string& output);
-
 #endif
