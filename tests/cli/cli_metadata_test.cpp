@@ -319,14 +319,22 @@ TEST_F(CliMetadata, WhateverStandsAtTheOutputGetsTheMetadata) {
     EXPECT_TRUE(S_ISLNK(link_info.st_mode));
 
     // A writable file in a directory that takes no new file is written in
-    // place too. Root ignores directory permissions: an ordinary user runs it.
+    // place too. Root ignores directory permissions: an ordinary user runs it,
+    // from a copy of the tool and the library, since the build tree may lie
+    // out of that user's reach.
     ASSERT_EQ(chmod(dir.root().c_str(), 0755), 0);
     ASSERT_EQ(chmod(dir.path("photo.jpg").c_str(), 0644), 0);
+    ASSERT_EQ(mkdir(dir.path("bin").c_str(), 0755), 0);
+    ASSERT_TRUE(write_bytes(dir.path("bin/imgfilter"), read_bytes(IMGFILTER_CLI)));
+    ASSERT_TRUE(write_bytes(dir.path("bin/libimgfilter.so.1"), read_bytes(IMGFILTER_SHARED_LIBRARY)));
+    ASSERT_EQ(chmod(dir.path("bin/imgfilter").c_str(), 0755), 0);
+    ASSERT_EQ(chmod(dir.path("bin/libimgfilter.so.1").c_str(), 0644), 0);
     ASSERT_EQ(mkdir(dir.path("locked").c_str(), 0755), 0);
     ASSERT_TRUE(write_bytes(dir.path("locked/out.jpg"), {'o', 'l', 'd'}));
     ASSERT_EQ(chmod(dir.path("locked/out.jpg").c_str(), 0666), 0);
     ASSERT_EQ(chmod(dir.path("locked").c_str(), 0555), 0);
-    const std::string command = std::string(IMGFILTER_CLI) + " emboss " + q("photo.jpg") + " " + q("locked/out.jpg");
+    const std::string command = "LD_LIBRARY_PATH=" + q("bin") + " " + q("bin/imgfilter") + " emboss " +
+                                q("photo.jpg") + " " + q("locked/out.jpg");
     const auto as_user = [&] { return std::system(command.c_str()) == 0 ? 0 : 1; };
     EXPECT_EQ(geteuid() == 0 ? as_nobody(as_user) : as_user(), 0);
     EXPECT_TRUE(icc_from_jpeg(file("locked/out.jpg")) == profile);
