@@ -6,6 +6,7 @@
 #include <sys/inotify.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 #include <zlib.h>
 
@@ -14,6 +15,7 @@
 #include <cstdlib>
 #include <future>
 #include <random>
+#include <sstream>
 #include <string>
 #include <thread>
 
@@ -259,15 +261,50 @@ TEST_F(CliMetadata, CarriedThroughStdioAndBatches) {
 }
 
 TEST_F(CliMetadata, ANewFileHasTheModeOfANewFile) {
+    // A directory's default ACL, where there is one, decides instead of the
+    // umask: u::rw- g::rw- o::r-- with mask rw-, in the kernel's own layout
+    // (no setfacl needed).
+    ASSERT_EQ(mkdir(dir.path("shared").c_str(), 0777), 0);
+    std::string acl("\2\0\0\0", 4);
+    for (const auto& entry : {std::pair<int, int>{0x01, 6}, {0x04, 6}, {0x10, 6}, {0x20, 4}})
+        acl += std::string{char(entry.first), 0, char(entry.second), 0, '\xff', '\xff', '\xff', '\xff'};
+    const bool has_acls =
+        setxattr(dir.path("shared").c_str(), "system.posix_acl_default", acl.data(), acl.size(), 0) == 0;
+
     const mode_t old_mask = umask(027);
     const cli_outcome result = run("emboss " + q("photo.jpg") + " " + q("out.jpg"));
+    const cli_outcome shared = run("emboss " + q("photo.jpg") + " " + q("shared/out.jpg"));
     umask(old_mask);
     ASSERT_EQ(result.status, 0);
     struct stat info;
     ASSERT_EQ(stat(dir.path("out.jpg").c_str(), &info), 0);
     EXPECT_EQ(info.st_mode & 0777, 0640u);
+    if (has_acls) {
+        ASSERT_EQ(shared.status, 0) << shared.err;
+        ASSERT_EQ(stat(dir.path("shared/out.jpg").c_str(), &info), 0);
+        EXPECT_EQ(info.st_mode & 0777, 0664u);
+    }
     // Nothing but the result is left beside it.
     for (const std::string& name : list_dir(dir.root())) EXPECT_EQ(name.find(".imgfilter-"), std::string::npos) << name;
+}
+
+// A descriptor the tool holds on the user's files must not leak into
+// anything the process might start. strace shows every open's flags.
+TEST_F(CliMetadata, EveryFileItOpensIsCloseOnExec) {
+    if (std::system("strace -V >/dev/null 2>&1") != 0) GTEST_SKIP() << "strace is not installed";
+    const std::string command = "strace -f -qq -e trace=open,openat,openat2,creat,memfd_create -o " + q("trace") +
+                                " '" + IMGFILTER_CLI + "' emboss " + q("photo.jpg") + " " + q("out.jpg") +
+                                " >/dev/null 2>&1";
+    ASSERT_EQ(std::system(command.c_str()), 0);
+    std::size_t checked = 0;
+    std::istringstream trace(file("trace"));
+    for (std::string line; std::getline(trace, line);) {
+        const bool ours = line.find(dir.root()) != std::string::npos || line.find("memfd_create(") != std::string::npos;
+        if (!ours || line.find(" = -1 ") != std::string::npos) continue;
+        ++checked;
+        EXPECT_NE(line.find("CLOEXEC"), std::string::npos) << line;
+    }
+    EXPECT_GE(checked, 3u);  // the input, the library's result, the output
 }
 
 TEST_F(CliMetadata, WrittenAsTheLibraryWritesItsOwnOutputs) {
