@@ -11,7 +11,6 @@
 #include "codec_files.h"
 #include "imgfilter.h"
 #include "decode/decode_image.h"
-#include "pipeline.h"
 #include "test_support.h"
 
 namespace {

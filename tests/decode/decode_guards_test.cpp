@@ -14,7 +14,6 @@
 #include "codec_files.h"
 #include "decode/decode_guards.h"
 #include "imgfilter.h"
-#include "pipeline.h"
 #include "test_support.h"
 
 namespace {

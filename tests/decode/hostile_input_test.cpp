@@ -1,8 +1,8 @@
 // Damaged and crafted input files through every filter: truncated and
 // bit-flipped JPEG, PNG and BMP files and BMPs of zero size (the regression
-// files are replayed by regression_outcomes_test.cpp). No call may crash or leak (the sanitizer configuration checks both),
-// and none may report success with an output that does not decode to the
-// input's size.
+// files are replayed by regression_outcomes_test.cpp). No call may crash or
+// leak (the sanitizer configuration checks both), and none may report success
+// with an output that does not decode to the input's size.
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>

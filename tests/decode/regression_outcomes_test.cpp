@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
+#include <ostream>
 #include <set>
 #include <string>
 #include <vector>
@@ -36,6 +37,9 @@ std::vector<regression> manifest() {
     return lines;
 }
 
+// What ctest and a failure show of a case: its file.
+void PrintTo(const regression& r, std::ostream* out) { *out << r.file; }
+
 std::string test_name(const ::testing::TestParamInfo<regression>& info) {
     std::string name = info.param.file;
     for (char& c : name)
@@ -62,6 +66,7 @@ TEST_P(RegressionOutcomes, EveryFilterMeetsTheNamedOutcome) {
         const std::string message = imgfilter_last_error();
         if (r.outcome == "decodes") {
             ASSERT_EQ(result, 1) << message;
+            EXPECT_EQ(message, "");
             int width = 0, height = 0, channels = 0;
             ASSERT_TRUE(stbi_info_from_memory(bytes.data(), int(bytes.size()), &width, &height, &channels));
             const test_image written = load_image(out);

@@ -13,7 +13,6 @@
 
 namespace {
 
-// A worker that leaves the image alone: isolates the pipeline from any filter.
 int failing_worker(filter_image*, const void*) {
     set_err("test: worker refused");
     return 0;

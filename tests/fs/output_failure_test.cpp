@@ -8,21 +8,12 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <random>
 #include <string>
 
 #include "imgfilter.h"
 #include "path_state.h"
 
 namespace {
-
-// Noise does not compress: its PNG is larger than the room left anywhere here.
-test_image noise(int w, int h, unsigned seed) {
-    test_image image(w, h);
-    std::mt19937 random(seed);
-    for (uint8_t& byte : image.bytes) byte = uint8_t(random());
-    return image;
-}
 
 std::string write_message(const std::string& path) { return "test: cannot write output file '" + path + "'"; }
 

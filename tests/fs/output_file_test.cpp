@@ -6,22 +6,13 @@
 #include <unistd.h>
 
 #include <cstdlib>
-#include <random>
 #include <string>
 
 #include "encode/encode_image.h"
 #include "imgfilter.h"
-#include "pipeline.h"
 #include "test_support.h"
 
 namespace {
-
-test_image noise(int w, int h) {
-    test_image image(w, h);
-    std::mt19937 random(42);
-    for (uint8_t& byte : image.bytes) byte = uint8_t(random());
-    return image;
-}
 
 // A sink that accepts a number of bytes and then fails, as a full disk would.
 struct limited_sink : byte_sink {
@@ -44,20 +35,17 @@ std::vector<uint8_t> k_old_content = {'o', 'l', 'd'};
 class OutputFile : public ::testing::Test {
 protected:
     scratch_dir dir;
-    int run(const std::string& input, const std::string& output) {
-        return process_image(input.c_str(), output.c_str(), "test", keep_worker, nullptr);
-    }
 };
 
 TEST_F(OutputFile, JpegWiderThan65535IsRefusedWithoutAFile) {
     ASSERT_TRUE(write_png(dir.path("wide.png"), test_image(65536, 1, {1, 2, 3, 255})));
-    EXPECT_EQ(run(dir.path("wide.png"), dir.path("wide.jpg")), 0);
+    EXPECT_EQ(copy_image(dir.path("wide.png"), dir.path("wide.jpg")), 0);
     EXPECT_EQ(std::string(imgfilter_last_error()), "test: cannot write output file '" + dir.path("wide.jpg") + "'");
     EXPECT_FALSE(file_exists(dir.path("wide.jpg")));
     // The same image is fine as PNG, and 65535 is fine as JPEG.
-    EXPECT_EQ(run(dir.path("wide.png"), dir.path("wide_out.png")), 1);
+    EXPECT_EQ(copy_image(dir.path("wide.png"), dir.path("wide_out.png")), 1);
     ASSERT_TRUE(write_png(dir.path("tall.png"), test_image(1, 65535, {1, 2, 3, 255})));
-    EXPECT_EQ(run(dir.path("tall.png"), dir.path("tall.jpg")), 1);
+    EXPECT_EQ(copy_image(dir.path("tall.png"), dir.path("tall.jpg")), 1);
     EXPECT_EQ(load_image(dir.path("tall.jpg")).height, 65535);
 }
 
@@ -80,18 +68,18 @@ TEST_F(OutputFile, EmptyImageIsNeverWritten) {
 }
 
 TEST_F(OutputFile, ExistingTemporaryNamesAreLeftAlone) {
-    ASSERT_TRUE(write_png(dir.path("in.png"), noise(5, 4)));
+    ASSERT_TRUE(write_png(dir.path("in.png"), noise(5, 4, 42)));
     ASSERT_TRUE(write_bytes(dir.path("out.png.tmp"), k_old_content));
     ASSERT_TRUE(write_bytes(dir.path("out.png.tmp1"), k_old_content));
-    EXPECT_EQ(run(dir.path("in.png"), dir.path("out.png")), 1);
-    EXPECT_EQ(load_image(dir.path("out.png")), noise(5, 4));
+    EXPECT_EQ(copy_image(dir.path("in.png"), dir.path("out.png")), 1);
+    EXPECT_EQ(load_image(dir.path("out.png")), noise(5, 4, 42));
     EXPECT_EQ(read_bytes(dir.path("out.png.tmp")), k_old_content);
     EXPECT_EQ(read_bytes(dir.path("out.png.tmp1")), k_old_content);
     EXPECT_EQ(list_dir(dir.root()).size(), 4u);
 }
 
 TEST(EncodeImage, StopsFeedingASinkThatFailed) {
-    const test_image image = noise(64, 64);
+    const test_image image = noise(64, 64, 42);
     filter_image view{image.width, image.height, const_cast<unsigned char*>(image.bytes.data())};
     for (image_format format : {image_format::png, image_format::bmp, image_format::jpeg}) {
         limited_sink sink;
@@ -122,7 +110,7 @@ TEST(EncodeImage, RefusesWhatTheFormatCannotHold) {
 // reports the failure, leaves no temporary and keeps the old output, also when
 // the output path is the input itself.
 TEST_F(OutputFile, FailedWriteKeepsWhatWasThere) {
-    const test_image image = noise(200, 200);
+    const test_image image = noise(200, 200, 42);
     ASSERT_TRUE(write_png(dir.path("in.png"), image));
     ASSERT_TRUE(write_bytes(dir.path("out.png"), k_old_content));
     const std::vector<uint8_t> input_bytes = read_bytes(dir.path("in.png"));
@@ -132,10 +120,10 @@ TEST_F(OutputFile, FailedWriteKeepsWhatWasThere) {
             rlimit limit;
             limit.rlim_cur = limit.rlim_max = 4096;
             setrlimit(RLIMIT_FSIZE, &limit);
-            const bool refused = run(dir.path("in.png"), dir.path("out.png")) == 0 &&
+            const bool refused = copy_image(dir.path("in.png"), dir.path("out.png")) == 0 &&
                                  std::string(imgfilter_last_error()) ==
                                      "test: cannot write output file '" + dir.path("out.png") + "'";
-            const bool same_refused = run(dir.path("in.png"), dir.path("in.png")) == 0;
+            const bool same_refused = copy_image(dir.path("in.png"), dir.path("in.png")) == 0;
             std::exit(refused && same_refused ? 0 : 1);
         },
         ::testing::ExitedWithCode(0), "");
@@ -147,7 +135,7 @@ TEST_F(OutputFile, FailedWriteKeepsWhatWasThere) {
 // Where no temporary can be created beside the output (a writable file in a
 // read-only directory), the output is written in place.
 TEST_F(OutputFile, ReadOnlyDirectoryFallsBackToWritingInPlace) {
-    const test_image image = noise(6, 5);
+    const test_image image = noise(6, 5, 42);
     ASSERT_EQ(chmod(dir.root().c_str(), 0755), 0);
     ASSERT_TRUE(write_png(dir.path("in.png"), image));
     ASSERT_EQ(chmod(dir.path("in.png").c_str(), 0644), 0);
@@ -161,7 +149,7 @@ TEST_F(OutputFile, ReadOnlyDirectoryFallsBackToWritingInPlace) {
         {
             // Root ignores directory permissions: act as an ordinary user.
             if (geteuid() == 0 && setuid(65534) != 0) std::exit(2);
-            std::exit(run(dir.path("in.png"), out) == 1 ? 0 : 1);
+            std::exit(copy_image(dir.path("in.png"), out) == 1 ? 0 : 1);
         },
         ::testing::ExitedWithCode(0), "");
     EXPECT_EQ(load_image(out), image);

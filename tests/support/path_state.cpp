@@ -9,8 +9,6 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
-#include <random>
-
 
 path_state state_of(const std::string& path) {
     path_state state;
@@ -89,12 +87,7 @@ const std::vector<uint8_t>& old_bytes() {
     return bytes;
 }
 
-test_image sample_image(int seed) {
-    test_image image(9, 7);
-    std::mt19937 random(static_cast<unsigned>(seed));
-    for (uint8_t& byte : image.bytes) byte = uint8_t(random());
-    return image;
-}
+test_image sample_image(int seed) { return noise(9, 7, unsigned(seed)); }
 
 int as_nobody(const std::function<int()>& fn) {
     const pid_t pid = fork();

@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <ostream>
+#include <random>
 #include <stdexcept>
 
 #include "imgfilter.h"
@@ -88,6 +89,13 @@ test_image varied_image(int width, int height) {
         state = state * 1103515245u + 12345u;
         byte = static_cast<uint8_t>(state >> 16);
     }
+    return image;
+}
+
+test_image noise(int width, int height, unsigned seed) {
+    test_image image(width, height);
+    std::mt19937 random(seed);
+    for (uint8_t& byte : image.bytes) byte = uint8_t(random());
     return image;
 }
 

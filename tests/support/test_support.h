@@ -46,6 +46,10 @@ std::ostream& operator<<(std::ostream& out, const test_image& image);
 // pseudo-random sequence: for properties that must hold on any picture.
 test_image varied_image(int width, int height);
 
+// Random bytes, alpha included, from a generator seeded with seed: a picture
+// whose PNG is as large as its pixels, since noise does not compress.
+test_image noise(int width, int height, unsigned seed);
+
 // Every pixel's alpha as in `in`, and at least one colour byte different: a
 // filter ran and kept alpha out of it.
 ::testing::AssertionResult alpha_kept_colour_changed(const test_image& in, const test_image& out);
