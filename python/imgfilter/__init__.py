@@ -9,10 +9,11 @@ Every function takes the input, the output path and the filter's parameter
 under the library's own name, with the command-line tool's default. The input
 is a path (str, bytes or any os.PathLike such as pathlib.Path) or an image in
 memory: a PIL.Image.Image, or a numpy uint8 array of shape (H, W, 3) or
-(H, W, 4). With an output path the result is written there (its format
-follows the extension: .jpg/.jpeg, .png, .bmp, else the input's) and None is
-returned; an image in memory without an output path comes back as the same
-kind of object, with exactly the pixels the file call would give.
+(H, W, 4), at any strides. With an output path the result is written there
+(its format follows the extension: .jpg/.jpeg, .png, .bmp, else the input's,
+PNG for an image in memory) and None is returned; an image in memory without
+an output path comes back as a new object of the same kind, with exactly the
+pixels the file call would give (_pixels tells how PIL modes are taken).
 
 When the library refuses, the function raises FilterError, whose message is
 the library's own ("blur: radius must be positive, got 0"). It is also the
@@ -22,8 +23,11 @@ an output that cannot be written, ValueError for a refused parameter.
 
 The library is found as _library describes (an explicit load_library(path),
 $IMGFILTER_LIBRARY, next to the package, a source checkout's build/release,
-the system). Calls from several threads are safe: the binding serialises each
-call with the reading of its message (use processes for parallel work).
+the system); images in memory go to the package's private module (_native),
+which runs the library's own filter workers on them. Calls from several
+threads are safe. Calls on images in memory run at once, each with its own
+message; file calls are serialised with the reading of the library's one
+message (use processes to filter files in parallel).
 """
 
 from __future__ import annotations
@@ -32,11 +36,10 @@ import ctypes
 import numbers
 import operator
 import os
-import tempfile
 import threading
 from typing import TYPE_CHECKING, Iterable, Optional, Sequence, TypeVar, Union
 
-from . import _library, _pixels
+from . import _library, _native, _pixels
 from ._errors import (FilterError, FilterFileNotFoundError, FilterIsADirectoryError, FilterMemoryError,
                       FilterOSError, FilterPermissionError, FilterValueError, error_for)
 
@@ -139,21 +142,30 @@ def _run(function, input, output, *parameters):
             raise TypeError("an output path is needed when the input is a path")
         _call(function, _path(input), _path(output), parameters)
         return None
-    pixels = _pixels.from_object(input)
     output_path = _path(output) if output is not None else None
-    # mkdtemp makes the directory readable by this user only.
-    with tempfile.TemporaryDirectory(prefix="imgfilter-") as private:
-        source = os.path.join(os.fsencode(private), b"input.png")
-        with open(source, "wb") as file:
-            file.write(_pixels.png_bytes(pixels))
-        if output_path is not None:
-            _call(function, source, output_path, parameters)
-            return None
-        result = os.path.join(os.fsencode(private), b"result.bmp")
-        _call(function, source, result, parameters)
-        with open(result, "rb") as file:
-            data = file.read()
-    return _pixels.to_object(_pixels.read_library_bmp(data, pixels.channels, pixels.source))
+
+    def refuse(message):
+        raise error_for(message, None, output_path)
+
+    name = function[len("imgfilter_"):]
+    source = _pixels.prepare(input, name, refuse)
+    address, result = source.result() if output_path is None else (None, None)
+    message = _native.module().filter(name, source.pixels, _native_parameters(parameters), address, output_path)
+    if message is not None:
+        refuse(message)
+    return result() if result else None
+
+
+def _native_parameters(parameters):
+    """The private module's record of the parameters the exported function takes after the paths."""
+    if len(parameters) == 2:
+        weights, size = parameters
+        return _native.Parameters(weights=weights, size=size)
+    if parameters and isinstance(parameters[0], float):
+        return _native.Parameters(real=parameters[0])
+    if parameters:
+        return _native.Parameters(integer=parameters[0])
+    return _native.Parameters()
 
 
 def vignette(input_path: Union[PathLike, Image], output_path: Optional[PathLike] = None,
@@ -186,7 +198,7 @@ def kernel(input_path: Union[PathLike, Image], output_path: Optional[PathLike] =
     """
     if weights is None:
         raise TypeError("kernel() needs weights: 9 or 25 numbers")
-    flat = [_real("weights", w) for row in weights for w in (row if _is_row(row) else (row,))]
+    flat = _kernel_weights(weights)
     if size is None:
         size = {9: 3, 25: 5}.get(len(flat))
         if size is None:
@@ -196,6 +208,21 @@ def kernel(input_path: Union[PathLike, Image], output_path: Optional[PathLike] =
         raise ValueError(f"kernel: size {size} needs {size * size} weights, got {len(flat)}")
     grid = (ctypes.c_float * max(len(flat), 1))(*flat)
     return _run("imgfilter_kernel", input_path, output_path, grid, size)
+
+
+def _kernel_weights(weights):
+    """The weights as a flat list of floats: given flat, or as 3 rows of 3 or 5 rows of 5."""
+    items = list(weights)
+    rows = [item for item in items if _is_row(item)]
+    if not rows:
+        return [_real("weights", w) for w in items]
+    if len(rows) != len(items):
+        raise ValueError("kernel: weights must be all numbers or all rows, not a mix of both")
+    rows = [list(row) for row in rows]
+    if len(rows) not in (3, 5) or any(len(row) != len(rows) for row in rows):
+        raise ValueError(f"kernel: weights as rows must be 3 rows of 3 or 5 rows of 5, "
+                         f"got rows of {', '.join(str(len(row)) for row in rows)}")
+    return [_real("weights", w) for row in rows for w in row]
 
 
 def _is_row(item):

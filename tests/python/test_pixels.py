@@ -9,6 +9,7 @@ import os
 import pathlib
 import shutil
 import tempfile
+import threading
 import unittest
 
 import imgfilter
@@ -100,6 +101,126 @@ class PixelsTest(unittest.TestCase):
         array = numpy.frombuffer(picture(8, 8, False), dtype=numpy.uint8).reshape(8, 8, 3)
         view = array[::2, 1:6]  # not contiguous
         self.assertTrue(numpy.array_equal(imgfilter.pixelate(view, block_size=1), view))
+
+    @unittest.skipUnless(numpy, "needs numpy (Debian: python3-numpy)")
+    def test_any_layout_gives_the_pixels_of_the_packed_array_and_leaves_the_input_alone(self):
+        packed = numpy.frombuffer(picture(9, 6, True), dtype=numpy.uint8).reshape(6, 9, 4)
+        read_only = packed.copy()
+        read_only.flags.writeable = False
+        layouts = {
+            "fortran": numpy.asfortranarray(packed),
+            "read-only": read_only,
+            "reversed": packed[::-1, ::-1].copy()[::-1, ::-1],
+            "channels last of a wider array": numpy.concatenate([packed, packed], axis=2)[:, :, :4],
+            "rgb view": packed[:, :, :3],
+            "broadcast": numpy.broadcast_to(packed[:1], packed.shape),
+        }
+        for layout, array in layouts.items():
+            before = array.copy()
+            for name, parameters in CASES:
+                with self.subTest(layout=layout, name=name):
+                    result = getattr(imgfilter, name)(array, **parameters)
+                    expected = getattr(imgfilter, name)(numpy.ascontiguousarray(array), **parameters)
+                    self.assertTrue(numpy.array_equal(result, expected))
+                    self.assertFalse(numpy.shares_memory(result, array))
+                    self.assertTrue(numpy.array_equal(array, before))
+
+    @unittest.skipUnless(numpy, "needs numpy (Debian: python3-numpy)")
+    def test_sizes_beyond_the_decoders_are_refused_at_once_naming_the_array(self):
+        pixel = numpy.zeros((1, 1, 3), dtype=numpy.uint8)
+        limit = "is too large (at most 16777216 pixels a side and 536870911 in all)"
+        for shape in ((2**24 + 1, 1, 3), (1, 2**24 + 1, 3), (2**15, 2**15, 3)):
+            with self.subTest(shape=shape):
+                with self.assertRaises(ValueError) as caught:
+                    imgfilter.blur(numpy.broadcast_to(pixel, shape), radius=1.0)
+                self.assertEqual(caught.exception.message, f"blur: array of shape {shape} {limit}")
+
+    @unittest.skipUnless(numpy, "needs numpy (Debian: python3-numpy)")
+    def test_threads_run_arrays_at_once_and_each_gets_its_own_message(self):
+        array = numpy.frombuffer(picture(64, 48, False), dtype=numpy.uint8).reshape(48, 64, 3)
+        expected = imgfilter.blur(array, radius=1.0)
+        errors = []
+
+        def worker(number):
+            for attempt in range(30):
+                strength = 11 + number * 100 + attempt
+                try:
+                    imgfilter.denoise(array, strength=strength)
+                    errors.append("no error")
+                except ValueError as error:
+                    if error.message != f"denoise: strength {strength} out of range 1..10":
+                        errors.append(error.message)
+                if not numpy.array_equal(imgfilter.blur(array, radius=1.0), expected):
+                    errors.append("different pixels")
+
+        threads = [threading.Thread(target=worker, args=(n,)) for n in range(6)]
+        for thread in threads:
+            thread.start()
+        for thread in threads:
+            thread.join()
+        self.assertEqual(errors, [])
+
+    @unittest.skipUnless(Image, "needs Pillow (Debian: python3-pil)")
+    def test_modes_keep_their_alpha_and_colours(self):
+        rgba = Image.frombytes("RGBA", (6, 5), picture(6, 5, True))
+        rgba.putpixel((2, 2), (10, 20, 30, 0))
+        grey_alpha = rgba.convert("LA")
+        with_transparency = rgba.convert("RGB").convert("P")
+        with_transparency.info["transparency"] = with_transparency.getpixel((2, 2))
+        palette_alpha = rgba.convert("RGB").convert("P").convert("PA")
+        palette_alpha.putalpha(rgba.getchannel("A"))
+        # Each mode, and the RGB or RGBA image Pillow converts it to (the
+        # premultiplied ones un-premultiplied): the same result.
+        cases = {
+            "RGBa": (rgba.convert("RGBa"), rgba.convert("RGBa").convert("RGBA")),
+            "LA": (grey_alpha, grey_alpha.convert("RGBA")),
+            "La": (grey_alpha.convert("La"), grey_alpha.convert("La").convert("LA").convert("RGBA")),
+            "PA": (palette_alpha, palette_alpha.convert("RGBA")),
+            "P with transparency": (with_transparency, with_transparency.convert("RGBA")),
+            "LAB": (rgba.convert("RGB").convert("LAB"), rgba.convert("RGB").convert("LAB").convert("RGB")),
+            "HSV": (rgba.convert("RGB").convert("HSV"), rgba.convert("RGB").convert("HSV").convert("RGB")),
+            "YCbCr": (rgba.convert("RGB").convert("YCbCr"), rgba.convert("RGB").convert("YCbCr").convert("RGB")),
+        }
+        for mode, (image, converted) in cases.items():
+            with self.subTest(mode=mode):
+                result = imgfilter.oil_paint(image, radius=1)
+                self.assertEqual(result.mode, converted.mode)
+                self.assertEqual(result.tobytes(), imgfilter.oil_paint(converted, radius=1).tobytes())
+                if converted.mode == "RGBA":
+                    self.assertEqual(result.getpixel((2, 2))[3], 0)
+
+    @unittest.skipUnless(Image, "needs Pillow (Debian: python3-pil)")
+    def test_sixteen_bit_modes_are_scaled_not_clipped(self):
+        values = [65535, 256, 128, 32896, 0, 257]
+        scaled = [255, 1, 0, 128, 0, 1]
+        for mode in ("I;16", "I;16B", "I"):
+            with self.subTest(mode=mode):
+                image = Image.new(mode, (len(values), 1))
+                image.putdata(values)
+                result = imgfilter.pixelate(image, block_size=1)
+                self.assertEqual(result.mode, "RGB")
+                self.assertEqual([pixel[0] for pixel in result.getdata()], scaled)
+        wide = Image.new("I", (2, 1))
+        wide.putdata([0, 70000])
+        floats = Image.new("F", (2, 1))
+        for image, why in ((wide, "0..70000"), (floats, "floats")):
+            with self.subTest(mode=image.mode):
+                with self.assertRaises(TypeError) as caught:
+                    imgfilter.pixelate(image, block_size=1)
+                self.assertIn(why, str(caught.exception))
+
+    @unittest.skipUnless(numpy, "needs numpy (Debian: python3-numpy)")
+    def test_kernel_weights_are_a_square_grid(self):
+        array = numpy.frombuffer(picture(5, 4, False), dtype=numpy.uint8).reshape(4, 5, 3)
+        identity = [[0, 0, 0], [0, 1, 0], [0, 0, 0]]
+        for weights in (identity, numpy.array(identity, dtype=float), sum(identity, [])):
+            with self.subTest(weights=weights):
+                self.assertTrue(numpy.array_equal(imgfilter.kernel(array, weights=weights), array))
+        for weights in ([[1, 2, 3], [4, 5], [6, 7, 8, 9]], [[1, 2], [3, 4]], [[1] * 3] * 4,
+                        [[1, 2, 3], 4, 5, 6, 7, 8, 9], [1] * 10):
+            with self.subTest(weights=weights):
+                with self.assertRaises(ValueError):
+                    imgfilter.kernel(array, weights=weights)
 
     @unittest.skipUnless(numpy, "needs numpy (Debian: python3-numpy)")
     def test_arrays_of_other_shapes_or_types_are_refused(self):
