@@ -170,7 +170,9 @@ class FindingTheLibraryTest(Scratch):
 @unittest.skipUnless(importlib.util.find_spec("setuptools"), "needs setuptools (Debian: python3-setuptools)")
 class PackagingTest(unittest.TestCase):
     def test_the_project_builds_a_wheel_that_works(self):
-        # A copy, since a build leaves its working files beside the sources.
+        # A copy, since a build leaves its working files beside the sources;
+        # built as Debian builds it, for the system's library (pip's build,
+        # which bundles the library, is Python.PipInstallsAWorkingPackage).
         scratch = pathlib.Path(tempfile.mkdtemp(prefix="imgfilter-wheel-"))
         self.addCleanup(shutil.rmtree, scratch)
         project = scratch / "project"
@@ -178,7 +180,7 @@ class PackagingTest(unittest.TestCase):
         build = subprocess.run(
             [sys.executable, "-c",
              "import sys, setuptools.build_meta as b; print(b.build_wheel(sys.argv[1]))", str(scratch / "dist")],
-            cwd=project, capture_output=True, text=True)
+            cwd=project, capture_output=True, text=True, env=dict(os.environ, IMGFILTER_USE_SYSTEM_LIBRARY="1"))
         self.assertEqual(build.returncode, 0, build.stderr)
         wheel = scratch / "dist" / build.stdout.strip().splitlines()[-1]
         self.assertEqual(wheel.name, f"imgfilter-{imgfilter.__version__}-py3-none-any.whl")
@@ -191,6 +193,18 @@ class PackagingTest(unittest.TestCase):
                               scratch / "site", scratch, IMGFILTER_LIBRARY=LIBRARY)
         self.assertEqual(result.returncode, 0, result.stderr)
         self.assertEqual(result.stdout.strip(), imgfilter.__version__)
+
+    def test_a_copy_without_the_source_tree_is_refused_with_the_way_out(self):
+        scratch = pathlib.Path(tempfile.mkdtemp(prefix="imgfilter-wheel-"))
+        self.addCleanup(shutil.rmtree, scratch)
+        project = scratch / "project"
+        shutil.copytree(PACKAGE_DIR.parent, project, ignore=shutil.ignore_patterns("__pycache__"))
+        environment = {k: v for k, v in os.environ.items() if k != "IMGFILTER_USE_SYSTEM_LIBRARY"}
+        build = subprocess.run(
+            [sys.executable, "-c", "import sys, setuptools.build_meta as b; b.build_wheel(sys.argv[1])",
+             str(scratch / "dist")], cwd=project, capture_output=True, text=True, env=environment)
+        self.assertNotEqual(build.returncode, 0)
+        self.assertIn("pip install ./python", build.stdout + build.stderr)
 
 
 if __name__ == "__main__":
