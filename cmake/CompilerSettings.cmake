@@ -40,3 +40,19 @@ function(imgfilter_library_flags target)
     target_compile_options(${target} PRIVATE $<$<COMPILE_LANGUAGE:CXX>:-fno-exceptions -fno-rtti>)
   endif()
 endfunction()
+
+# On Linux, a shared object that exports what its version script names and
+# nothing else, not even the symbols of the static libraries linked into it,
+# and that links only when every symbol it needs is found.
+function(imgfilter_exports_only target version_script)
+  if(NOT CMAKE_SYSTEM_NAME STREQUAL "Linux")
+    return()
+  endif()
+  target_link_options(${target} PRIVATE -Wl,--exclude-libs,ALL -Wl,--version-script=${version_script})
+  set_property(TARGET ${target} APPEND PROPERTY LINK_DEPENDS ${version_script})
+  # Under Clang the sanitizer runtime comes from the executable that loads the
+  # object, so its symbols are undefined here by design.
+  if(NOT IMGFILTER_SANITIZE)
+    target_link_options(${target} PRIVATE -Wl,--no-undefined)
+  endif()
+endfunction()

@@ -22,6 +22,15 @@ CLI = os.environ["IMGFILTER_CLI"]
 PACKAGE_DIR = pathlib.Path(imgfilter.__file__).parent
 
 
+def run_in_threads(worker, count):
+    """Runs worker(0) .. worker(count - 1) in threads of their own, all at once."""
+    threads = [threading.Thread(target=worker, args=(n,)) for n in range(count)]
+    for thread in threads:
+        thread.start()
+    for thread in threads:
+        thread.join()
+
+
 def write_bmp24(path, width, height, pixel):
     """A 24-bit bottom-up BMP whose pixel (x, y) is pixel(x, y) -> (r, g, b)."""
     pad = (-width * 3) % 4
@@ -169,11 +178,7 @@ class BindingTest(unittest.TestCase):
                         errors.append(error.message)
                 imgfilter.vignette(self.input, self.dir / f"ok{number}.png", strength=0.5)
 
-        threads = [threading.Thread(target=worker, args=(n,)) for n in range(6)]
-        for thread in threads:
-            thread.start()
-        for thread in threads:
-            thread.join()
+        run_in_threads(worker, 6)
         self.assertEqual(errors, [])
 
 

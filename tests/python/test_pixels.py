@@ -9,12 +9,11 @@ import os
 import pathlib
 import shutil
 import tempfile
-import threading
 import unittest
 
 import imgfilter
 
-from test_imgfilter import LIBRARY
+from test_imgfilter import LIBRARY, run_in_threads
 
 try:
     import numpy
@@ -153,11 +152,7 @@ class PixelsTest(unittest.TestCase):
                 if not numpy.array_equal(imgfilter.blur(array, radius=1.0), expected):
                     errors.append("different pixels")
 
-        threads = [threading.Thread(target=worker, args=(n,)) for n in range(6)]
-        for thread in threads:
-            thread.start()
-        for thread in threads:
-            thread.join()
+        run_in_threads(worker, 6)
         self.assertEqual(errors, [])
 
     @unittest.skipUnless(Image, "needs Pillow (Debian: python3-pil)")
