@@ -7,29 +7,6 @@
 #include "filter_table.h"
 #include "imgfilter.h"
 
-// A value for the parameter of any filter; the filter's kind says which
-// member is the record its worker reads.
-struct filter_param {
-    float real = 0;
-    int integer = 0;
-    kernel_params grid{nullptr, 0};
-
-    constexpr filter_param() = default;
-    constexpr filter_param(float value) : real(value) {}
-    constexpr filter_param(int value) : integer(value) {}
-    constexpr filter_param(const float* weights, int size) : grid{weights, size} {}
-
-    const void* record(param_kind kind) const {
-        switch (kind) {
-            case param_kind::real: return &real;
-            case param_kind::integer: return &integer;
-            case param_kind::weights: return &grid;
-            case param_kind::none: break;
-        }
-        return nullptr;
-    }
-};
-
 // A filter's exported function as a pointer of no particular type: this
 // library's, or the one of the same name in another build of it.
 using exported_function = void (*)();

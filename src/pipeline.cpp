@@ -10,13 +10,6 @@
 
 namespace {
 
-// Frees whatever block the image holds when the call ends, also one that the
-// worker put there in place of the decoded one.
-struct image_owner {
-    filter_image image{};
-    ~image_owner() { std::free(image.pixels); }
-};
-
 struct encoding {
     image_format format;
     const filter_image* image;

@@ -6,12 +6,12 @@
 // ctypes, which lets go of the interpreter lock around each call.
 #include "native_filter.h"
 
-#include <climits>
 #include <cstdio>
 
 #include "common/heap.h"
 #include "common/huge_pages.h"
 #include "common/last_error.h"
+#include "decode/decode_limits.h"
 #include "encode/output_format.h"
 #include "filter_table.h"
 #include "filters/filter.h"
@@ -19,18 +19,6 @@
 #include "pipeline.h"
 
 namespace {
-
-// The decoder's limits, so that an image in memory is refused where a file of
-// its size would be: a side above 2^24 pixels, or more RGBA bytes than an int holds.
-constexpr long long k_max_side = 1LL << 24;
-constexpr long long k_max_rgba_bytes = INT_MAX;
-
-// Frees whatever block the image holds when the call ends, also one that the
-// worker put there in place of ours.
-struct image_owner {
-    filter_image image{};
-    ~image_owner() { std::free(image.pixels); }
-};
 
 const filter_entry* entry_of(int filter) {
     return filter >= 0 && filter < k_filter_count ? &k_filters[filter] : nullptr;
@@ -41,34 +29,13 @@ bool size_refused(const filter_entry& filter, const char* what, long long width,
         set_err("%s: %s has no pixels", filter.name, what);
         return true;
     }
-    if (width > k_max_side || height > k_max_side || width * height > k_max_rgba_bytes / 4) {
+    if (width > k_max_side || height > k_max_side || width * height > k_max_pixels) {
         set_err("%s: %s is too large (at most %lld pixels a side and %lld in all)", filter.name, what, k_max_side,
-                k_max_rgba_bytes / 4);
+                k_max_pixels);
         return true;
     }
     return false;
 }
-
-// The record the worker reads, as the exported function of its kind builds it.
-struct worker_params {
-    float real;
-    int integer;
-    kernel_params weights;
-
-    const void* of(param_kind kind) const {
-        switch (kind) {
-            case param_kind::real:
-                return &real;
-            case param_kind::integer:
-                return &integer;
-            case param_kind::weights:
-                return &weights;
-            case param_kind::none:
-                break;
-        }
-        return nullptr;
-    }
-};
 
 int run(const filter_entry& filter, const imgfilter_native_pixels& in, const imgfilter_native_params& params,
         unsigned char* out, const char* output_path) {
@@ -87,8 +54,11 @@ int run(const filter_entry& filter, const imgfilter_native_pixels& in, const img
                                 static_cast<std::ptrdiff_t>(in.channel_stride), in.channels};
     widen_to_rgba(layout, owner.image.width, owner.image.height, owner.image.pixels);
 
-    const worker_params record{params.real, params.integer, {params.weights, params.size}};
-    if (!filter.worker(&owner.image, record.of(filter.kind))) return 0;
+    filter_param param;
+    param.real = params.real;
+    param.integer = params.integer;
+    param.grid = {params.weights, params.size};
+    if (!filter.worker(&owner.image, param.record(filter.kind))) return 0;
 
     if (output_path) {
         // The format of the output path's extension, else PNG: the lossless

@@ -48,6 +48,13 @@ inline heap_ptr<unsigned char> alloc_pixels(const filter_image& image) {
     return heap_alloc<unsigned char>(w * h * 4);
 }
 
+// Frees whatever block the image holds when the call ends, also one that a
+// worker put there in place of the one it was given.
+struct image_owner {
+    filter_image image{};
+    ~image_owner() { std::free(image.pixels); }
+};
+
 // Hands a fully computed buffer to the image and frees the one it replaces.
 inline void replace_pixels(filter_image* image, heap_ptr<unsigned char> pixels) {
     std::free(image->pixels);

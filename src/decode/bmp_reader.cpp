@@ -1,8 +1,8 @@
 #include "decode/bmp_reader.h"
 
-#include <climits>
 #include <cstdint>
 
+#include "decode/decode_limits.h"
 #include "simd/bmp_channel_order.h"
 
 namespace {
@@ -11,9 +11,6 @@ unsigned le16(const unsigned char* p) { return p[0] | p[1] << 8; }
 uint32_t le32(const unsigned char* p) {
     return static_cast<uint32_t>(le16(p)) | static_cast<uint32_t>(le16(p + 2)) << 16;
 }
-
-// The general decoder's limit on either side.
-constexpr long long k_max_side = 1 << 24;
 
 struct plain_layout {
     long long width;
@@ -40,8 +37,7 @@ bool read_layout(const unsigned char* bytes, long long length, plain_layout* lay
     const long long stored_height = static_cast<int32_t>(le32(bytes + 22));
     const long long height = stored_height < 0 ? -stored_height : stored_height;
     if (width == 0 || height == 0 || width > k_max_side || height > k_max_side) return false;
-    // The decoder's own bound on its image.
-    if (width * height * 4 > INT_MAX) return false;
+    if (width * height > k_max_pixels) return false;
     if (le16(bytes + 26) != 1) return false;
     const unsigned bits = le16(bytes + 28);
     const uint32_t compression = le32(bytes + 30);

@@ -1,11 +1,11 @@
 #include "decode/decode_guards.h"
 
 #include <algorithm>
-#include <climits>
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
 
+#include "decode/decode_limits.h"
 #include "stb_image.h"
 
 namespace {
@@ -355,7 +355,7 @@ bool read_bmp_layout(const bmp_bytes& file, bmp_layout* layout) {
         }
     }
     const long long height = std::llabs(stored_height);
-    if (width > (1 << 24) || height > (1 << 24)) return false;
+    if (width > k_max_side || height > k_max_side) return false;
     const long long entry = core ? 3 : 4;
     long long colours = 0;
     if (core ? bits < 24 : bits < 16) colours = core ? (offset - 14 - 24) / 3 : (offset - 14 - header) >> 2;
@@ -440,10 +440,10 @@ bool too_large(const unsigned char* bytes, int length) {
     if (!stbi_info_from_memory(bytes, length, &width, &height, &channels)) return false;
     // A top-down BMP reports its height negative here, as its header stores it.
     // Header dimensions can be near 2^31 each, so the product is formed
-    // unsigned and compared with INT_MAX / 4 rather than multiplied by 4.
+    // unsigned and compared with k_max_pixels rather than multiplied by 4.
     const unsigned long long pixels =
         static_cast<unsigned long long>(std::llabs(width)) * static_cast<unsigned long long>(std::llabs(height));
-    return pixels > INT_MAX / 4;
+    return pixels > static_cast<unsigned long long>(k_max_pixels);
 }
 
 }  // namespace
